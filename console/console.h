@@ -1,0 +1,139 @@
+// Console and file conventions: the bytes written to standard output, the stop and
+// the exit path, the three input operations of the data loader, the pause, and the
+// run-time error report that ends a run after an input/output failure or a
+// floating-point trap.
+//
+// Every byte of console output goes through one buffer and is written with the raw
+// write(2) of standard output: no newline translation, line ends are CR LF bytes.
+// The buffer is flushed before every console read, before a command is started,
+// at the stop, at the exit and in the run-time report path.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// ---------------------------------------------------------------------------
+// Output records (records.cpp)
+// ---------------------------------------------------------------------------
+
+// List-directed records: begin, any number of items, end. Items are laid out with
+// the fixed widths of the console (text: its length; integer: 11 columns; real: 15
+// columns; one more column for a number that follows a number) and lines of 79
+// columns; the record begins with the carriage-control blank.
+void begin_list_record();
+void put_text_item(std::string_view text);
+void put_text_item(const char* text, int length);  // a negative length counts as 0
+void put_integer_item(std::int32_t value);
+void put_real_item(float value);
+void end_list_record();
+
+// A formatted record whose whole text, first (carriage-control) character
+// included, is the given text. An empty text is shown as one blank.
+void write_literal_record(std::string_view text);
+
+// Shows the literal as a record and leaves the cursor behind it: the next record or
+// console read continues on the same line.
+void write_prompt(std::string_view literal);
+
+// Real-number texts. `format_real_list` is the 8 to 15 character text of a real item
+// (fixed form for 1 <= |x| < 10000000, exponent form otherwise; 7 significant
+// digits), without the blanks that right-justify it in its field.
+// `format_real_exponent` is always the exponent form with one digit before the point
+// (1.000000E-03), for any finite non-zero value; zero gives 0.000000E+00.
+// Non-finite values give "1#INF", "1#IND", "1#QNAN" or "1#SNAN" padded with dots to
+// 13 characters (the sign is not shown).
+std::string format_real_list(float value);
+std::string format_real_exponent(float value);
+
+// Console read bracketing (used by the input operations and the pause): before a
+// read, a pending line is ended (unless the cursor stands behind a prompt) and the
+// buffer is flushed; after it, the pending-line marker is cleared because the
+// user's Enter has already moved the cursor to a new line.
+void begin_console_read();
+void end_console_read();
+
+// Writes bytes to the console unchanged (through the buffer), and ends a pending
+// line with CR LF without clearing the marker (the pause, the stop and the exit).
+void console_write_raw(std::string_view bytes);
+void console_end_pending_line();
+void console_flush();
+bool console_line_pending();
+
+// Exit statuses of a run.
+inline constexpr int EXIT_NORMAL = 0;          // the ordinary end after the pause
+inline constexpr int EXIT_RUNTIME_ERROR = 1;   // after a run-time error report
+inline constexpr int EXIT_ERROR_STOP = 2;      // a stop caused by an error
+
+// Ends a pending line, writes "Stop - Program terminated." CR LF (or the given text
+// and CR LF) and ends the process with the given status through `normal_exit`.
+[[noreturn]] void stop_run(int status);
+[[noreturn]] void stop_run(int status, std::string_view text);
+
+// The normal exit path: the end-of-run actions (closing the data unit, then CR LF
+// when a console line is pending), a flush, and the end of the process.
+[[noreturn]] void normal_exit(int status);
+
+// ---------------------------------------------------------------------------
+// Run-time error report (report.cpp)
+// ---------------------------------------------------------------------------
+
+// Kind of the input/output statement named in a report.
+enum class IoStatement { Read, Write, Open, Close, Rewind };
+
+// Writes, to standard error, CR LF, "run-time error F<number>: READ(<unit>)" CR LF
+// "- <message>" CR LF (the message line is left out when the message is empty), and
+// ends the run with exit status 1 through the normal exit path. The console buffer
+// is flushed first so the order of bytes is kept.
+[[noreturn]] void runtime_io_error(int number, IoStatement statement,
+                                   std::string_view unit_name, std::string_view message);
+
+// Input/output error numbers.
+inline constexpr int F_READ_FAILED = 6500;     // the platform failed to read
+inline constexpr int F_END_OF_FILE = 6501;     // end of file with no handler
+inline constexpr int F_WRITE_DENIED = 6421;    // write refused: access or lock
+inline constexpr int F_DISK_FULL = 6422;       // write on a full disk
+
+// Sets the floating-point control of the run: invalid operation, division by zero
+// and overflow trap and end the run with the "M61xx: MATH" report (6101, 6103,
+// 6104); underflow, denormal operands and inexact results do not trap.
+void install_floating_point_traps();
+
+// The kind and unit of the last input/output statement of the run, named by a
+// report that no statement of its own caused (the end of input at the pause).
+void note_io_statement(IoStatement statement, std::string_view unit_name);
+
+// ---------------------------------------------------------------------------
+// Input (input.cpp)
+// ---------------------------------------------------------------------------
+
+// Keeps the command-line arguments: they are the replacement names for a blank
+// file name, taken in order.
+void set_command_line(int argc, char** argv);
+
+// Reads one line from standard input into a 20-character blank-padded name.
+// The end of input ends the run with the F6501 READ(CON) report.
+void READ_FILE_NAME(char (&fname)[20]);
+
+// Connects unit 4 to the named file: blanks trimmed, a blank name replaced by the
+// next command-line argument or asked for again, an existing file opened without
+// change (read-write, else read-only, else write-only), a missing one created empty.
+// A file that can be neither opened nor created ends the run with an OPEN report.
+void OPEN_DATA_FILE(int unit, const char (&fname)[20]);
+
+// Reads the next pair of reals from unit 4 (one list-directed read of two items).
+// Returns true when a pair was read, false at the end of the file (a time already
+// read in this call stays in `time`). A data error ends the run with a READ report.
+bool READ_PAIR(float& time, float& concentration);
+
+// Closes unit 4 if it is open (an end-of-run action).
+void close_data_unit();
+
+// ---------------------------------------------------------------------------
+// Pause (pause.cpp)
+// ---------------------------------------------------------------------------
+
+// Shows the pause message, reads one answer line and runs it as a command line when
+// at least two characters remain after trailing blanks and tabs are removed.
+void pause_run();
+void pause_run(std::string_view text);

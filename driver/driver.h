@@ -1,0 +1,30 @@
+// Peak-area driver: the dialogue with the user, the point tables, the
+// piecewise-linear profile, the two integrations and the result lines.
+#pragma once
+
+namespace driver {
+
+inline constexpr int CAPACITY = 200000;
+
+// Point tables, indexed from 1 like the points they hold: point i is (T[i], C[i]),
+// i = 1..N, in file order. Slot 0 is the spare slot in front of the first point: the
+// area report puts the added point (0, C(1)) there for the integration from t = 0.
+extern float T[CAPACITY + 1];
+extern float C[CAPACITY + 1];
+extern int N;
+extern float CMAX;
+
+// Selects the points the profile runs through, `first`..N of T and C (first is 1
+// for the loaded points, 0 when the added point in slot 0 leads them), and builds
+// the search index over them. Call it again whenever the tables change.
+void use_profile_table(int first);
+
+// The piecewise-linear profile through the selected points: at X the value of the
+// first interval in index order with T(i-1) < X <= T(i), else C(first) at T(first),
+// else the first falling interval with T(i) <= X < T(i-1), else 0.
+float PROFILE(float X);
+
+// The whole run: banner, file name, loading, area report, pause and stop.
+[[noreturn]] void main_driver(int argc, char** argv);
+
+}  // namespace driver

@@ -1,0 +1,42 @@
+// Runs a piece of code, or the real executable, in a child process with a given
+// standard input and captures the bytes it writes to standard output and standard
+// error and how it ended. Code that writes to the console is tested this way, never
+// inside the test process itself, so every scenario starts from a fresh console.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+struct ChildRun {
+  std::string out;   // bytes written to standard output
+  std::string err;   // bytes written to standard error
+  int status = -1;   // exit status, or -1 when the child did not exit normally
+  int signal = 0;    // the terminating signal, if any
+};
+
+// Forks; the child reads `input` as its standard input (an empty string is an
+// input already at its end), runs `body`, flushes the console and exits with
+// status 0 if `body` returns.
+ChildRun run_in_child(const std::function<void()>& body, const std::string& input = "");
+
+// Runs `program` with `args` in directory `cwd`, standard input from `input`.
+// `stdout_path`, when not empty, replaces standard output by that file (for
+// example /dev/full).
+ChildRun run_program(const std::string& program, const std::vector<std::string>& args,
+                     const std::string& cwd, const std::string& input,
+                     const std::string& stdout_path = "");
+
+// A fresh empty directory under the system's temporary directory.
+std::string make_temp_dir();
+
+// Whole-file helpers.
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& bytes);
+
+// Shows control bytes visibly (CR as \r, LF as \n, FF as \f) for failure messages.
+std::string visible(const std::string& bytes);
+
+}  // namespace testsupport
