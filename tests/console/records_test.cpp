@@ -58,13 +58,13 @@ TEST(RealText, WorkedExamples) {
   }
 }
 
-TEST(RealText, FormIsChosenBeforeRounding) {
-  // Just below 1: exponent form although it rounds up to 1.
-  EXPECT_EQ(format_real_list(0.99999997f), "1.000000E+00");
+TEST(RealText, FormIsChosenBeforeRoundingAndCarriesRaiseTheExponent) {
+  // The largest real below 1 keeps the exponent form and rounds down.
+  EXPECT_EQ(format_real_list(0.99999994f), "9.999999E-01");
+  // Seven nines and a 7 in the eighth digit carry into a new leading 1.
+  EXPECT_EQ(format_real_list(9.9999998e-32f), "1.000000E-31");
   // Just below 10000000: fixed form with seven digits before the point.
   EXPECT_EQ(format_real_list(9999999.0f), "9999999.000000");
-  // A carry out of the first digit in fixed form adds a digit before the point.
-  EXPECT_EQ(format_real_list(9.9999997f), "10.000000");
   EXPECT_EQ(format_real_list(-0.0f), "0.000000E+00");
   EXPECT_EQ(format_real_list(std::numeric_limits<float>::max()), "3.402823E+38");
   EXPECT_EQ(format_real_list(std::numeric_limits<float>::denorm_min()), "1.401298E-45");
