@@ -1,0 +1,148 @@
+// The piecewise-linear profile through the selected points first..N of T and C,
+// and the index that makes each evaluation a binary search.
+//
+// The value at X is the one the first-match rule over the selected points gives:
+//   1. the first rising interval i in index order with T(i-1) < X <= T(i);
+//   2. otherwise, when X equals T(first), the value C(first);
+//   3. otherwise the first falling interval i in index order (T(i) < T(i-1)) with
+//      T(i) <= X < T(i-1);
+//   4. otherwise 0.
+// An interval's value is the straight line through its two points, evaluated in
+// double and rounded once to float. Walking the intervals for every call would cost
+// O(N) per call, and the quadrature makes hundreds of thousands of calls, so the
+// answer of the rule is prepared once per table by use_profile_table.
+//
+// Non-decreasing times (the usual data file): no interval falls, and the rising
+// ones do not overlap. The lowest i with T(i) >= X is then the first interval that
+// contains X whenever i > first (its left end is below X, and every earlier
+// interval ends below X). A binary search over the table itself answers; nothing
+// is built.
+//
+// Any other table: the distinct times u(0) < ... < u(m-1) cut the time axis into
+// cells. A rising interval (u(p), u(q)] is exactly the union of the cells
+// (u(k), u(k+1)], k = p..q-1, so the rule's answer is the same all over such a
+// cell; a falling interval [u(q), u(p)) is likewise the union of the cells
+// [u(k), u(k+1)). Each cell records the lowest-index interval covering it: the
+// intervals are painted in index order, every cell is painted once, and the next
+// unpainted cell is found through a union-find skip list. A call then locates X
+// among the distinct times by binary search. Building costs O(N log N).
+//
+// The loader only ever stores finite reals, so the sort sees no NaN and the line
+// formula meets no infinity.
+#include <algorithm>
+
+#include "driver.h"
+
+namespace driver {
+namespace {
+
+// The selected points.
+int first_point = 1;
+int last_point = 0;
+bool times_non_decreasing = true;
+
+// Index of a table whose times are not in non-decreasing order.
+int distinct_count = 0;
+float distinct_times[CAPACITY + 1];
+// rising_owner[k]: lowest rising interval covering (u(k), u(k+1)], 0 for none;
+// falling_owner[k]: lowest falling interval covering [u(k), u(k+1)), 0 for none.
+// Interval numbers start at first + 1 >= 1, so 0 never names an interval.
+int rising_owner[CAPACITY];
+int falling_owner[CAPACITY];
+// Skip list of the painting: next_unpainted[k] leads towards the first unpainted
+// cell at or after k; entry m-1 is the end mark.
+int next_unpainted[CAPACITY + 1];
+
+// The straight line of interval i (points i-1 and i) at X: the two differences,
+// the slope, its product with X - T(i-1), the sum with C(i-1), all in double, then
+// one rounding to float. X lies within the interval's time span, so the result
+// lies between C(i-1) and C(i) up to double rounding and stays a finite real.
+float interval_value(int i, float X) {
+  const double slope = (static_cast<double>(C[i]) - static_cast<double>(C[i - 1])) /
+                       (static_cast<double>(T[i]) - static_cast<double>(T[i - 1]));
+  return static_cast<float>(slope * (static_cast<double>(X) - static_cast<double>(T[i - 1])) +
+                            static_cast<double>(C[i - 1]));
+}
+
+int time_rank(float t) {
+  return static_cast<int>(std::lower_bound(distinct_times, distinct_times + distinct_count, t) -
+                          distinct_times);
+}
+
+int first_unpainted(int k) {
+  while (next_unpainted[k] != k) {
+    next_unpainted[k] = next_unpainted[next_unpainted[k]];
+    k = next_unpainted[k];
+  }
+  return k;
+}
+
+// Gives every cell the lowest-index interval of one direction that covers it.
+// A rising interval i spans from T(i-1) up to T(i), a falling one from T(i) up to
+// T(i-1); the cells it covers are those from the rank of its lower end up to, not
+// including, the rank of its upper end.
+void paint_cells(int owner[], bool rising) {
+  const int cells = distinct_count - 1;
+  for (int k = 0; k < cells; ++k) {
+    owner[k] = 0;
+    next_unpainted[k] = k;
+  }
+  next_unpainted[cells] = cells;
+  for (int i = first_point + 1; i <= last_point; ++i) {
+    const float lower = rising ? T[i - 1] : T[i];
+    const float upper = rising ? T[i] : T[i - 1];
+    if (!(lower < upper)) continue;
+    const int end = time_rank(upper);
+    for (int k = first_unpainted(time_rank(lower)); k < end; k = first_unpainted(k + 1)) {
+      owner[k] = i;
+      next_unpainted[k] = k + 1;
+    }
+  }
+}
+
+}  // namespace
+
+void use_profile_table(int first) {
+  first_point = first;
+  last_point = std::max(N, first - 1);
+  times_non_decreasing = true;
+  for (int i = first + 1; i <= last_point; ++i) {
+    if (!(T[i - 1] <= T[i])) {
+      times_non_decreasing = false;
+      break;
+    }
+  }
+  if (times_non_decreasing) return;
+
+  std::copy(T + first_point, T + last_point + 1, distinct_times);
+  std::sort(distinct_times, distinct_times + (last_point - first_point + 1));
+  distinct_count = static_cast<int>(
+      std::unique(distinct_times, distinct_times + (last_point - first_point + 1)) -
+      distinct_times);
+  paint_cells(rising_owner, true);
+  paint_cells(falling_owner, false);
+}
+
+float PROFILE(float X) {
+  if (times_non_decreasing) {
+    const int i = static_cast<int>(
+        std::lower_bound(T + first_point, T + last_point + 1, X) - T);
+    if (i > first_point && i <= last_point) return interval_value(i, X);
+  } else {
+    // Cell (u(j-1), u(j)] with u(j) the first distinct time >= X.
+    const int j = time_rank(X);
+    if (j > 0 && j < distinct_count && rising_owner[j - 1] != 0)
+      return interval_value(rising_owner[j - 1], X);
+  }
+  if (X == T[first_point]) return C[first_point];
+  if (!times_non_decreasing) {
+    // Cell [u(j-1), u(j)) with u(j) the first distinct time > X.
+    const int j = static_cast<int>(
+        std::upper_bound(distinct_times, distinct_times + distinct_count, X) - distinct_times);
+    if (j > 0 && j < distinct_count && falling_owner[j - 1] != 0)
+      return interval_value(falling_owner[j - 1], X);
+  }
+  return 0.0f;
+}
+
+}  // namespace driver
