@@ -25,6 +25,6 @@ void use_profile_table(int first);
 float PROFILE(float X);
 
 // The whole run: banner, file name, loading, area report, pause and stop.
-[[noreturn]] void main_driver(int argc, char** argv);
+[[noreturn]] void main_driver();
 
 }  // namespace driver
