@@ -25,11 +25,15 @@
 // [u(k), u(k+1)). Each cell records the lowest-index interval covering it: the
 // intervals are painted in index order, every cell is painted once, and the next
 // unpainted cell is found through a union-find skip list. A call then locates X
-// among the distinct times by binary search. Building costs O(N log N).
+// among the distinct times by binary search. Building costs O(N log N): one sort
+// of the times, carrying each point's number so that its rank is known without a
+// search.
 //
 // The loader only ever stores finite reals, so the sort sees no NaN and the line
 // formula meets no infinity.
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 
 #include "driver.h"
 
@@ -44,14 +48,18 @@ bool times_non_decreasing = true;
 // Index of a table whose times are not in non-decreasing order.
 int distinct_count = 0;
 float distinct_times[CAPACITY + 1];
+// rank_of[p]: position of T(p) among the distinct times.
+int rank_of[CAPACITY + 1];
 // rising_owner[k]: lowest rising interval covering (u(k), u(k+1)], 0 for none;
 // falling_owner[k]: lowest falling interval covering [u(k), u(k+1)), 0 for none.
 // Interval numbers start at first + 1 >= 1, so 0 never names an interval.
 int rising_owner[CAPACITY];
 int falling_owner[CAPACITY];
-// Skip list of the painting: next_unpainted[k] leads towards the first unpainted
-// cell at or after k; entry m-1 is the end mark.
-int next_unpainted[CAPACITY + 1];
+// Work area of the build, used twice: first the sort keys (time order in the high
+// half, point number in the low half), then the skip list of the painting, where
+// entry k leads towards the first unpainted cell at or after k and entry m-1 is the
+// end mark.
+std::uint64_t work[CAPACITY + 1];
 
 // The straight line of interval i (points i-1 and i) at X: the two differences,
 // the slope, its product with X - T(i-1), the sum with C(i-1), all in double, then
@@ -64,38 +72,55 @@ float interval_value(int i, float X) {
                             static_cast<double>(C[i - 1]));
 }
 
-int time_rank(float t) {
-  return static_cast<int>(std::lower_bound(distinct_times, distinct_times + distinct_count, t) -
-                          distinct_times);
+// A key whose unsigned order is the order of the reals, equal reals (0 and -0
+// included) giving equal keys.
+std::uint32_t order_key(float t) {
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(t == 0.0f ? 0.0f : t);
+  return (bits & 0x80000000u) != 0 ? ~bits : bits | 0x80000000u;
+}
+
+// Sorts the selected times, keeps each distinct one once in distinct_times and
+// notes the rank of every point.
+void rank_times() {
+  const int count = last_point - first_point + 1;
+  for (int k = 0; k < count; ++k) {
+    const int p = first_point + k;
+    work[k] = static_cast<std::uint64_t>(order_key(T[p])) << 32 | static_cast<std::uint32_t>(p);
+  }
+  std::sort(work, work + count);
+  distinct_count = 0;
+  for (int k = 0; k < count; ++k) {
+    const int p = static_cast<int>(work[k] & 0xFFFFFFFFu);
+    if (k == 0 || (work[k] >> 32) != (work[k - 1] >> 32)) distinct_times[distinct_count++] = T[p];
+    rank_of[p] = distinct_count - 1;
+  }
 }
 
 int first_unpainted(int k) {
-  while (next_unpainted[k] != k) {
-    next_unpainted[k] = next_unpainted[next_unpainted[k]];
-    k = next_unpainted[k];
+  while (static_cast<int>(work[k]) != k) {
+    work[k] = work[work[k]];
+    k = static_cast<int>(work[k]);
   }
   return k;
 }
 
 // Gives every cell the lowest-index interval of one direction that covers it.
-// A rising interval i spans from T(i-1) up to T(i), a falling one from T(i) up to
-// T(i-1); the cells it covers are those from the rank of its lower end up to, not
+// A rising interval i spans from point i-1 up to point i, a falling one from point
+// i up to point i-1; it covers the cells from the rank of its lower end up to, not
 // including, the rank of its upper end.
 void paint_cells(int owner[], bool rising) {
   const int cells = distinct_count - 1;
   for (int k = 0; k < cells; ++k) {
     owner[k] = 0;
-    next_unpainted[k] = k;
+    work[k] = static_cast<std::uint64_t>(k);
   }
-  next_unpainted[cells] = cells;
+  work[cells] = static_cast<std::uint64_t>(cells);
   for (int i = first_point + 1; i <= last_point; ++i) {
-    const float lower = rising ? T[i - 1] : T[i];
-    const float upper = rising ? T[i] : T[i - 1];
-    if (!(lower < upper)) continue;
-    const int end = time_rank(upper);
-    for (int k = first_unpainted(time_rank(lower)); k < end; k = first_unpainted(k + 1)) {
+    const int lower = rising ? rank_of[i - 1] : rank_of[i];
+    const int upper = rising ? rank_of[i] : rank_of[i - 1];
+    for (int k = first_unpainted(lower); k < upper; k = first_unpainted(k + 1)) {
       owner[k] = i;
-      next_unpainted[k] = k + 1;
+      work[k] = static_cast<std::uint64_t>(k + 1);
     }
   }
 }
@@ -114,11 +139,7 @@ void use_profile_table(int first) {
   }
   if (times_non_decreasing) return;
 
-  std::copy(T + first_point, T + last_point + 1, distinct_times);
-  std::sort(distinct_times, distinct_times + (last_point - first_point + 1));
-  distinct_count = static_cast<int>(
-      std::unique(distinct_times, distinct_times + (last_point - first_point + 1)) -
-      distinct_times);
+  rank_times();
   paint_cells(rising_owner, true);
   paint_cells(falling_owner, false);
 }
@@ -130,7 +151,8 @@ float PROFILE(float X) {
     if (i > first_point && i <= last_point) return interval_value(i, X);
   } else {
     // Cell (u(j-1), u(j)] with u(j) the first distinct time >= X.
-    const int j = time_rank(X);
+    const int j = static_cast<int>(
+        std::lower_bound(distinct_times, distinct_times + distinct_count, X) - distinct_times);
     if (j > 0 && j < distinct_count && rising_owner[j - 1] != 0)
       return interval_value(rising_owner[j - 1], X);
   }
