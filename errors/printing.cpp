@@ -128,8 +128,11 @@ void UMACH(int n, int& unit) {
   write_literal_record("");
   write_literal_record(" *** TERMINAL ERROR 5 from UMACH.  The absolute");
   write_literal_record(" ***          value of the index variable must be");
-  const std::int32_t shown = m > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(m);
-  write_literal_record(" ***          1, 2, or 3.  IABS(N) = " + right_justified(shown, 6) + ".");
+  // |n| in 6 columns; like INT_TO_TEXT, a wider value keeps its low-order digits.
+  std::string digits = std::to_string(m);
+  if (digits.size() > 6) digits.erase(0, digits.size() - 6);
+  digits.insert(0, 6 - digits.size(), ' ');
+  write_literal_record(" ***          1, 2, or 3.  IABS(N) = " + digits + ".");
   write_literal_record("");
   stop_run(EXIT_ERROR_STOP);
 }
