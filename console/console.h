@@ -82,25 +82,41 @@ inline constexpr int EXIT_ERROR_STOP = 2;      // a stop caused by an error
 enum class IoStatement { Read, Write, Open, Close, Rewind };
 
 // Writes, to standard error, CR LF, "run-time error F<number>: READ(<unit>)" CR LF
-// "- <message>" CR LF (the message line is left out when the message is empty), and
-// ends the run with exit status 1 through the normal exit path. The console buffer
-// is flushed first so the order of bytes is kept.
+// "- <message>" CR LF (with an empty message: ")" CR LF, then CR LF), and ends the
+// run with exit status 1 through the normal exit path. The console buffer is
+// flushed first so the order of bytes is kept; a second failure met while the
+// report is on its way out ends the process without another report.
 [[noreturn]] void runtime_io_error(int number, IoStatement statement,
                                    std::string_view unit_name, std::string_view message);
 
-// Input/output error numbers.
-inline constexpr int F_READ_FAILED = 6500;     // the platform failed to read
-inline constexpr int F_END_OF_FILE = 6501;     // end of file with no handler
-inline constexpr int F_WRITE_DENIED = 6421;    // write refused: access or lock
-inline constexpr int F_DISK_FULL = 6422;       // write on a full disk
+// The same report naming the kind and unit of the last input/output statement of
+// the run (`note_io_statement`): for a failure that no statement of its own caused,
+// such as the end of input at the pause.
+[[noreturn]] void runtime_io_error_at_last_statement(int number, std::string_view message);
+
+// Input/output error numbers: 6000 plus the message number of the condition.
+inline constexpr int F_OPEN_FAILED = 6416;        // a file that can be neither opened nor created
+inline constexpr int F_WRITE_DENIED = 6421;       // write refused: access or lock
+inline constexpr int F_DISK_FULL = 6422;          // write on a full disk
+inline constexpr int F_READ_FAILED = 6500;        // the platform failed to read
+inline constexpr int F_END_OF_FILE = 6501;        // end of file with no handler
+inline constexpr int F_LINE_TOO_LONG = 6502;      // console line of more than 130 characters
+inline constexpr int F_INVALID_REAL = 6510;       // a value that is not a real
+inline constexpr int F_TEXT_FOR_REAL = 6511;      // quoted text or (x,y) pair for a real
+inline constexpr int F_REAL_OUT_OF_RANGE = 6512;  // magnitude above 3.402823466385289E+38
+inline constexpr int F_INVALID_REPEAT = 6513;     // a zero, non-integer or doubled repeat count
+
+// The words that follow "- " in the report for each of the numbers above.
+std::string_view io_error_message(int number);
 
 // Sets the floating-point control of the run: invalid operation, division by zero
 // and overflow trap and end the run with the "M61xx: MATH" report (6101, 6103,
-// 6104); underflow, denormal operands and inexact results do not trap.
+// 6104); underflow, denormal operands and inexact results do not trap. An integer
+// division by zero is reported as M6103.
 void install_floating_point_traps();
 
-// The kind and unit of the last input/output statement of the run, named by a
-// report that no statement of its own caused (the end of input at the pause).
+// Records the kind and unit of the input/output statement being executed (the unit
+// name is copied), for `runtime_io_error_at_last_statement`.
 void note_io_statement(IoStatement statement, std::string_view unit_name);
 
 // ---------------------------------------------------------------------------
@@ -111,14 +127,18 @@ void note_io_statement(IoStatement statement, std::string_view unit_name);
 // file name, taken in order.
 void set_command_line(int argc, char** argv);
 
-// Reads one line from standard input into a 20-character blank-padded name.
-// The end of input ends the run with the F6501 READ(CON) report.
+// Reads one line from standard input into a 20-character blank-padded name: the
+// characters before the line end (LF, or CR LF), at most 20, blanks and tabs
+// included. The end of input (and, from a terminal, a line ending with character
+// 26) ends the run with the F6501 READ(CON) report; from a terminal a line of more
+// than 130 characters ends it with F6502.
 void READ_FILE_NAME(char (&fname)[20]);
 
 // Connects unit 4 to the named file: blanks trimmed, a blank name replaced by the
 // next command-line argument or asked for again, an existing file opened without
 // change (read-write, else read-only, else write-only), a missing one created empty.
-// A file that can be neither opened nor created ends the run with an OPEN report.
+// A file that can be neither opened nor created ends the run with an OPEN report;
+// the end of input while a name is asked for ends it with F6501 READ(CON).
 void OPEN_DATA_FILE(int unit, const char (&fname)[20]);
 
 // Reads the next pair of reals from unit 4 (one list-directed read of two items).
@@ -126,8 +146,20 @@ void OPEN_DATA_FILE(int unit, const char (&fname)[20]);
 // read in this call stays in `time`). A data error ends the run with a READ report.
 bool READ_PAIR(float& time, float& concentration);
 
-// Closes unit 4 if it is open (an end-of-run action).
+// Closes unit 4 if it is open (an end-of-run action; async-signal-safe).
 void close_data_unit();
+
+// True when standard input is a terminal.
+bool console_input_is_terminal();
+
+// Reads one line of standard input for a console read, byte by byte so that
+// nothing after the line is taken from the stream: characters up to CR or LF, at
+// most `max_stored` of them stored in `line`, the rest of a longer line skipped,
+// and an LF directly after a CR consumed too. Returns the number of characters
+// stored, or -1 at the end of input with no character read. A failing system read
+// ends the run with the F6500 READ(CON) report. The caller brackets it with
+// begin_console_read / end_console_read.
+int console_read_line(char* line, int max_stored);
 
 // ---------------------------------------------------------------------------
 // Pause (pause.cpp)

@@ -1,0 +1,534 @@
+// The input layer of the data loader: the file name typed at the keyboard, the open
+// of the data file on unit 4 and the free-form reading of pairs of reals from it.
+//
+// Standard input is read byte by byte with read(2), so that nothing beyond the line
+// just taken leaves the stream: a later console read, or a command that inherits
+// standard input, starts exactly after it. The data file is read in large blocks;
+// it is never written.
+
+#include <fcntl.h>
+#include <fenv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cfloat>
+#include <charconv>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+#include "console.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Command line
+// ---------------------------------------------------------------------------
+
+int argument_count = 0;
+char** arguments = nullptr;
+int next_argument = 1;  // the next replacement name; argument 0 is the program
+
+// ---------------------------------------------------------------------------
+// Standard input
+// ---------------------------------------------------------------------------
+
+constexpr std::string_view CONSOLE_UNIT = "CON";
+constexpr char END_OF_INPUT_MARK = 26;  // a terminal line ending with it is the end
+
+int terminal_state = -1;  // -1 not yet asked, else 0 or 1
+int held_byte = -1;       // a byte read after a lone CR, given back to the next read
+
+[[noreturn]] void console_error(int number) {
+  runtime_io_error(number, IoStatement::Read, CONSOLE_UNIT, io_error_message(number));
+}
+
+// The next byte of standard input, or -1 at its end.
+int next_input_byte() {
+  if (held_byte >= 0) {
+    int byte = held_byte;
+    held_byte = -1;
+    return byte;
+  }
+  for (;;) {
+    unsigned char byte;
+    ssize_t n = ::read(STDIN_FILENO, &byte, 1);
+    if (n == 1) return byte;
+    if (n == 0) return -1;
+    if (errno != EINTR) console_error(F_READ_FAILED);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Unit 4: the data file
+// ---------------------------------------------------------------------------
+
+constexpr std::size_t NAME_CAPACITY = 4096;
+constexpr int ANSWER_CAPACITY = 260;  // characters stored from the "UNIT 4? " answer
+
+int data_fd = -1;
+char data_name[NAME_CAPACITY];  // the name the unit is connected under
+std::size_t data_name_length = 0;
+
+std::string_view data_unit_name() { return {data_name, data_name_length}; }
+
+[[noreturn]] void data_error(int number) {
+  runtime_io_error(number, IoStatement::Read, data_unit_name(), io_error_message(number));
+}
+
+// Block buffer of the data file.
+constexpr std::size_t BLOCK_SIZE = 1 << 16;
+unsigned char block[BLOCK_SIZE];
+std::size_t block_pos = 0;
+std::size_t block_end = 0;
+bool file_ended = false;
+
+int refill() {
+  if (file_ended) return -1;
+  for (;;) {
+    ssize_t n = ::read(data_fd, block, BLOCK_SIZE);
+    if (n > 0) {
+      block_pos = 0;
+      block_end = static_cast<std::size_t>(n);
+      return block[0];
+    }
+    if (n == 0) {
+      file_ended = true;
+      return -1;
+    }
+    if (errno != EINTR) data_error(F_READ_FAILED);
+  }
+}
+
+// The current byte of the data file without taking it, or -1 at the end.
+inline int peek() { return block_pos < block_end ? block[block_pos] : refill(); }
+inline void take() { ++block_pos; }
+
+// Discards the rest of the current record, its line feed included.
+void discard_record() {
+  for (;;) {
+    if (block_pos >= block_end && refill() < 0) return;
+    const void* lf = std::memchr(block + block_pos, '\n', block_end - block_pos);
+    if (lf != nullptr) {
+      block_pos = static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - block) + 1;
+      return;
+    }
+    block_pos = block_end;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Values of the free-form syntax
+// ---------------------------------------------------------------------------
+
+inline bool is_digit(int c) { return c >= '0' && c <= '9'; }
+
+// A byte that ends a value: blank, tab, comma, slash, a record end or the file end.
+inline bool ends_value(int c) {
+  return c == ' ' || c == '\t' || c == ',' || c == '/' || c == '\n' || c == '\r' || c < 0;
+}
+
+// The value being read, rewritten for the standard conversion: an optional "-",
+// the digits with their point, and "e", the exponent's sign and digits.
+std::string value_text(64, '\0');
+std::size_t value_length = 0;
+
+inline void keep(int c) {
+  if (value_length == value_text.size()) value_text.resize(value_text.size() * 2);
+  value_text[value_length++] = static_cast<char>(c);
+}
+
+// Whatever follows a value that is not one of its separators: a "*" anywhere but
+// after a leading unsigned count is a bad repeat count, anything else a bad value.
+[[noreturn]] void bad_value_character(int c) {
+  data_error(c == '*' ? F_INVALID_REPEAT : F_INVALID_REAL);
+}
+
+// The largest magnitude accepted, one double step above the largest finite real;
+// magnitudes above the largest finite real up to it read as the largest real.
+constexpr double READ_BOUND = 0x1.fffffe0000001p+127;
+
+// Converts the collected text to double precision and rounds it to a real. The
+// decimal exponent estimate tells an overflow from an underflow when the standard
+// conversion reports that the value is out of the range of a double.
+float convert_value(const char* first, const char* last, bool all_zero, long decimal_exponent) {
+  bool negative = (*first == '-');
+  double wide = 0.0;
+  if (!all_zero) {
+    std::from_chars_result result = std::from_chars(first, last, wide);
+    if (result.ec == std::errc::result_out_of_range) {
+      if (decimal_exponent > 0) data_error(F_REAL_OUT_OF_RANGE);
+      wide = 0.0;
+    } else if (result.ec != std::errc() || result.ptr != last) {
+      data_error(F_INVALID_REAL);
+    }
+  }
+  double magnitude = wide < 0.0 ? -wide : wide;
+  if (magnitude > READ_BOUND) data_error(F_REAL_OUT_OF_RANGE);
+  if (magnitude > static_cast<double>(FLT_MAX)) return negative ? -FLT_MAX : FLT_MAX;
+  if (wide == 0.0) return negative ? -0.0f : 0.0f;
+  // In range: the rounding can underflow or be inexact, neither of which traps.
+  return static_cast<float>(wide);
+}
+
+// The common value, [-]digits[.digits][E[sign]digits] with "E" or "e", followed
+// by its separator inside the current block, is converted straight from the block.
+// Returns false, having taken nothing, for anything else (a "+" sign, a "D"
+// exponent, a repeat count, an error, a value running to the end of the block),
+// which the general reading below then handles.
+bool read_plain_value(float& value) {
+  const unsigned char* const start = block + block_pos;
+  const unsigned char* const end = block + block_end;
+  const unsigned char* p = start;
+  if (*p == '-') ++p;
+  long leading = 0;
+  bool seen_nonzero = false;
+  const unsigned char* digits_start = p;
+  while (p < end && is_digit(*p)) {
+    if (*p != '0') seen_nonzero = true;
+    if (seen_nonzero) ++leading;
+    ++p;
+  }
+  std::ptrdiff_t digits = p - digits_start;
+  if (p < end && *p == '.') {
+    ++p;
+    const unsigned char* fraction_start = p;
+    while (p < end && is_digit(*p)) {
+      if (*p != '0') seen_nonzero = true;
+      if (!seen_nonzero) --leading;
+      ++p;
+    }
+    digits += p - fraction_start;
+  }
+  if (digits == 0 || p == end) return false;
+  long exponent = 0;
+  if (*p == 'e' || *p == 'E') {
+    ++p;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = (*p++ == '-');
+    const unsigned char* exponent_start = p;
+    while (p < end && is_digit(*p)) {
+      if (exponent < 100000000) exponent = exponent * 10 + (*p - '0');
+      ++p;
+    }
+    if (p == exponent_start || p == end) return false;
+    if (negative) exponent = -exponent;
+  }
+  if (!ends_value(*p)) return false;
+  value = convert_value(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(p),
+                        !seen_nonzero, exponent + leading);
+  block_pos = static_cast<std::size_t>(p - block);
+  return true;
+}
+
+// One item of the input: r*v gives r copies of v, r* gives r null values.
+struct Item {
+  long repeat = 1;
+  bool null_value = false;
+  float value = 0.0f;
+};
+
+// Reads an item starting at the current byte (a sign, a digit or a point) and stops
+// at the separator after it without taking it. A run of unsigned digits followed by
+// "*" is a repeat count; after it the value is read again, now without a count.
+void read_item(Item& item, bool count_allowed) {
+  value_length = 0;
+  int c = peek();
+  bool signed_value = false;
+  if (c == '+' || c == '-') {
+    signed_value = true;
+    if (c == '-') keep('-');
+    take();
+    c = peek();
+  }
+  int digits = 0;
+  long leading = 0;  // places of the first non-zero digit before (+) or after (-) the point
+  bool seen_nonzero = false;
+  while (is_digit(c)) {
+    keep(c);
+    ++digits;
+    if (c != '0') seen_nonzero = true;
+    if (seen_nonzero) ++leading;
+    take();
+    c = peek();
+  }
+  if (c == '*' && count_allowed && !signed_value && digits > 0) {
+    if (!seen_nonzero) data_error(F_INVALID_REPEAT);  // a count of zero
+    item.repeat = leading > 1 ? 2 : value_text[value_length - 1] - '0';
+    take();
+    c = peek();
+    if (ends_value(c)) {
+      item.null_value = true;
+      return;
+    }
+    if (c == '\'' || c == '"' || c == '(') data_error(F_TEXT_FOR_REAL);
+    read_item(item, false);
+    return;
+  }
+  if (c == '.') {
+    keep('.');
+    take();
+    c = peek();
+    while (is_digit(c)) {
+      keep(c);
+      ++digits;
+      if (c != '0') seen_nonzero = true;
+      if (!seen_nonzero) --leading;
+      take();
+      c = peek();
+    }
+  }
+  if (digits == 0) {
+    if (ends_value(c)) data_error(F_INVALID_REAL);  // a sign or a point alone
+    bad_value_character(c);
+  }
+  long exponent = 0;
+  bool has_exponent = false;
+  if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
+    take();
+    c = peek();
+    has_exponent = true;
+  } else if (c == '+' || c == '-') {
+    has_exponent = true;  // a sign directly after the digits starts the exponent
+  }
+  if (has_exponent) {
+    keep('e');
+    bool exponent_negative = false;
+    if (c == '+' || c == '-') {
+      exponent_negative = (c == '-');
+      keep(c);
+      take();
+      c = peek();
+    }
+    int exponent_digits = 0;
+    while (is_digit(c)) {
+      keep(c);
+      ++exponent_digits;
+      if (exponent < 100000000) exponent = exponent * 10 + (c - '0');
+      take();
+      c = peek();
+    }
+    if (exponent_digits == 0) {
+      if (ends_value(c)) data_error(F_INVALID_REAL);  // the value stops after E or a sign
+      bad_value_character(c);
+    }
+    if (exponent_negative) exponent = -exponent;
+  }
+  if (!ends_value(c)) bad_value_character(c);
+  item.value = convert_value(value_text.data(), value_text.data() + value_length, !seen_nonzero,
+                             exponent + leading);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Command line and standard input
+// ---------------------------------------------------------------------------
+
+void set_command_line(int argc, char** argv) {
+  argument_count = argc;
+  arguments = argv;
+  next_argument = 1;
+}
+
+bool console_input_is_terminal() {
+  if (terminal_state < 0) terminal_state = ::isatty(STDIN_FILENO) ? 1 : 0;
+  return terminal_state == 1;
+}
+
+int console_read_line(char* line, int max_stored) {
+  int stored = 0;
+  bool any = false;
+  for (;;) {
+    int c = next_input_byte();
+    if (c < 0) return any ? stored : -1;
+    any = true;
+    if (c == '\n') return stored;
+    if (c == '\r') {
+      int after = next_input_byte();
+      if (after >= 0 && after != '\n') held_byte = after;
+      return stored;
+    }
+    if (stored < max_stored) line[stored++] = static_cast<char>(c);
+  }
+}
+
+void READ_FILE_NAME(char (&fname)[20]) {
+  begin_console_read();
+  note_io_statement(IoStatement::Read, CONSOLE_UNIT);
+  // The line is a record: it ends with LF, and a CR directly before the LF belongs
+  // to the line end. Only the first 20 characters are kept, and the last one seen
+  // is remembered for the CR before the LF and the terminal's end-of-input mark.
+  int count = 0;
+  int last = -1;
+  int before_last = -1;
+  bool any = false;
+  for (;;) {
+    int c = next_input_byte();
+    if (c < 0) {
+      if (!any) console_error(F_END_OF_FILE);
+      break;
+    }
+    any = true;
+    if (c == '\n') break;
+    if (count < 20) fname[count] = static_cast<char>(c);
+    ++count;
+    before_last = last;
+    last = c;
+  }
+  if (last == '\r') {  // CR LF: the CR is part of the line end
+    --count;
+    last = before_last;
+  }
+  if (console_input_is_terminal()) {
+    if (count > 130) console_error(F_LINE_TOO_LONG);
+    if (count > 0 && last == END_OF_INPUT_MARK) console_error(F_END_OF_FILE);
+  }
+  for (int i = count < 20 ? count : 20; i < 20; ++i) fname[i] = ' ';
+  end_console_read();
+}
+
+// ---------------------------------------------------------------------------
+// Opening unit 4
+// ---------------------------------------------------------------------------
+
+namespace {
+
+std::string_view trim_blanks(std::string_view text) {
+  std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  std::size_t last = text.find_last_not_of(' ');
+  return text.substr(first, last - first + 1);
+}
+
+// Asks for a name on the console until one that is not blank is typed.
+std::string_view ask_for_name(int unit, char (&answer)[ANSWER_CAPACITY]) {
+  char prompt[32];
+  int length = std::snprintf(prompt, sizeof prompt, " UNIT %d? ", unit);
+  for (;;) {
+    write_literal_record(" File name missing or blank - please enter file name");
+    write_prompt(std::string_view(prompt, static_cast<std::size_t>(length)));
+    begin_console_read();
+    note_io_statement(IoStatement::Read, CONSOLE_UNIT);
+    // From a terminal the line arrives with its line end in one read of at most
+    // 260 bytes, so only 258 typed characters can count.
+    int limit = console_input_is_terminal() ? ANSWER_CAPACITY - 2 : ANSWER_CAPACITY;
+    int stored = console_read_line(answer, limit);
+    if (stored < 0) console_error(F_END_OF_FILE);
+    end_console_read();
+    std::string_view name = trim_blanks(std::string_view(answer, static_cast<std::size_t>(stored)));
+    if (!name.empty()) return name;
+  }
+}
+
+// Opens an existing file without change, read-write, else read-only, else
+// write-only; creates a missing one empty. Returns -1 when neither works.
+int open_or_create(const char* path) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    int fd = ::open(path, O_RDWR | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+      fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd >= 0) return fd;
+      if (errno == EEXIST) continue;  // made by someone else meanwhile: open it
+      return -1;
+    }
+    if (fd < 0) fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fd = ::open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {  // a directory is no data file
+      ::close(fd);
+      return -1;
+    }
+    return fd;
+  }
+  return -1;
+}
+
+}  // namespace
+
+void OPEN_DATA_FILE(int unit, const char (&fname)[20]) {
+  std::string_view name = trim_blanks(std::string_view(fname, 20));
+  if (name.empty() && next_argument < argument_count) {
+    name = trim_blanks(arguments[next_argument++]);
+  }
+  static char answer[ANSWER_CAPACITY];
+  if (name.empty()) name = ask_for_name(unit, answer);
+
+  close_data_unit();
+  std::size_t length = name.size() < NAME_CAPACITY ? name.size() : NAME_CAPACITY - 1;
+  std::memmove(data_name, name.data(), length);
+  data_name[length] = '\0';
+  data_name_length = length;
+  note_io_statement(IoStatement::Open, data_unit_name());
+  int fd = name.size() < NAME_CAPACITY ? open_or_create(data_name) : -1;
+  if (fd < 0) {
+    runtime_io_error(F_OPEN_FAILED, IoStatement::Open, name, io_error_message(F_OPEN_FAILED));
+  }
+  data_fd = fd;
+  block_pos = block_end = 0;
+  file_ended = false;
+}
+
+void close_data_unit() {
+  if (data_fd >= 0) {
+    ::close(data_fd);
+    data_fd = -1;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Reading a pair
+// ---------------------------------------------------------------------------
+
+bool READ_PAIR(float& time, float& concentration) {
+  note_io_statement(IoStatement::Read, data_unit_name());
+  if (data_fd < 0) data_error(F_READ_FAILED);
+  float* items[2] = {&time, &concentration};
+  int filled = 0;
+  bool comma_gives_null = true;  // at the start of the read, or right after a comma
+  while (filled < 2) {
+    // Blanks, tabs and record ends before a value; a lone CR ends its record, and
+    // the rest of the record up to the next LF goes with it.
+    int c = peek();
+    while (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      take();
+      if (c == '\r') discard_record();
+      c = peek();
+    }
+    if (c < 0) return false;  // the end of the file while a value is looked for
+    if (c == ',') {
+      take();
+      if (comma_gives_null) ++filled;
+      comma_gives_null = true;
+      continue;
+    }
+    if (c == '/') break;
+    if (c == '\'' || c == '"' || c == '(') data_error(F_TEXT_FOR_REAL);
+
+    Item item;
+    if (!read_plain_value(item.value)) read_item(item, true);
+    for (long k = 0; k < item.repeat && filled < 2; ++k) {
+      if (!item.null_value) *items[filled] = item.value;
+      ++filled;
+    }
+    // The separator after the value: a comma is taken with it, a slash ends the
+    // read, anything else (blanks, a record end) leaves a following comma to be
+    // this value's separator.
+    c = peek();
+    if (c == ',') {
+      take();
+      comma_gives_null = true;
+    } else if (c == '/') {
+      break;
+    } else {
+      comma_gives_null = false;
+    }
+  }
+  // After the second item, or at a slash, the rest of the record is discarded.
+  discard_record();
+  return true;
+}

@@ -1,0 +1,199 @@
+// The run-time error report: the short text written to standard error when an
+// input/output statement fails without a handler or a floating-point operation
+// traps, followed by the normal exit path with status 1.
+//
+//   CR LF
+//   run-time error F6501: READ(CON) CR LF
+//   - end of file reached while reading CR LF
+//
+// A trap names no unit: "run-time error M6103: MATH" CR LF "- floating-point
+// error: divide by zero" CR LF. The report is written with write(2) and its outcome
+// is not checked. The trap handler uses only async-signal-safe operations.
+
+#include <fenv.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+
+#include "console.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Assembling the report in a fixed buffer (no allocation: the trap handler uses it)
+// ---------------------------------------------------------------------------
+
+constexpr std::size_t REPORT_CAPACITY = 4608;
+
+struct ReportText {
+  char bytes[REPORT_CAPACITY];
+  std::size_t used = 0;
+
+  void add(const char* text, std::size_t count) {
+    if (count > REPORT_CAPACITY - used) count = REPORT_CAPACITY - used;
+    std::memcpy(bytes + used, text, count);
+    used += count;
+  }
+  void add(std::string_view text) { add(text.data(), text.size()); }
+
+  // The category letter and the number in four digits (F6501, M6103).
+  void add_number(char category, int number) {
+    char text[5];
+    text[0] = category;
+    for (int i = 4; i >= 1; --i) {
+      text[i] = static_cast<char>('0' + number % 10);
+      number /= 10;
+    }
+    add(text, sizeof text);
+  }
+};
+
+// Writes everything, retrying after an interrupted or partial write; any other
+// failure is ignored, since there is nowhere left to report it.
+void write_all(int fd, const char* bytes, std::size_t count) {
+  while (count > 0) {
+    ssize_t n = ::write(fd, bytes, count);
+    if (n > 0) {
+      bytes += n;
+      count -= static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      return;
+    }
+  }
+}
+
+std::string_view statement_text(IoStatement statement) {
+  switch (statement) {
+    case IoStatement::Read: return ": READ(";
+    case IoStatement::Write: return ": WRITE(";
+    case IoStatement::Open: return ": OPEN(";
+    case IoStatement::Close: return ": CLOSE(";
+    case IoStatement::Rewind: return ": REWIND(";
+  }
+  return ": READ(";
+}
+
+// Set once a report is being written: a second failure met on the way out (the
+// final line end of standard output, say) ends the process without a second report.
+volatile sig_atomic_t reporting = 0;
+
+// ---------------------------------------------------------------------------
+// The last input/output statement of the run
+// ---------------------------------------------------------------------------
+
+constexpr std::size_t UNIT_NAME_CAPACITY = 4096;
+IoStatement last_statement = IoStatement::Write;
+char last_unit[UNIT_NAME_CAPACITY] = "CON";
+std::size_t last_unit_length = 3;
+
+// ---------------------------------------------------------------------------
+// Floating-point traps
+// ---------------------------------------------------------------------------
+
+struct TrapName {
+  int number;
+  std::string_view name;
+};
+
+constexpr TrapName TRAP_INVALID{6101, "invalid"};
+constexpr TrapName TRAP_DIVIDE{6103, "divide by zero"};
+constexpr TrapName TRAP_OVERFLOW{6104, "overflow"};
+constexpr TrapName TRAP_UNDERFLOW{6105, "underflow"};
+constexpr TrapName TRAP_INEXACT{6106, "inexact"};
+
+TrapName trap_for(int code) {
+  switch (code) {
+    case FPE_FLTDIV:
+    case FPE_INTDIV:  // an integer division by zero is reported as the same fault
+      return TRAP_DIVIDE;
+    case FPE_FLTOVF:
+    case FPE_INTOVF:
+      return TRAP_OVERFLOW;
+    case FPE_FLTUND: return TRAP_UNDERFLOW;
+    case FPE_FLTRES: return TRAP_INEXACT;
+    default: return TRAP_INVALID;  // FPE_FLTINV, FPE_FLTSUB and unknown codes
+  }
+}
+
+void on_floating_point_trap(int, siginfo_t* info, void*) {
+  if (reporting) ::_exit(EXIT_RUNTIME_ERROR);
+  console_flush();  // what was shown before the trap stays in front of the report
+  reporting = 1;
+  TrapName trap = trap_for(info != nullptr ? info->si_code : 0);
+  ReportText report;
+  report.add("\r\nrun-time error ");
+  report.add_number('M', trap.number);
+  report.add(": MATH\r\n- floating-point error: ");
+  report.add(trap.name);
+  report.add("\r\n");
+  write_all(STDERR_FILENO, report.bytes, report.used);
+  normal_exit(EXIT_RUNTIME_ERROR);
+}
+
+}  // namespace
+
+void runtime_io_error(int number, IoStatement statement, std::string_view unit_name,
+                      std::string_view message) {
+  if (reporting) ::_exit(EXIT_RUNTIME_ERROR);
+  // Flushed before the flag is set: a console write that fails here is the earlier
+  // fault, and its own report takes the place of this one.
+  console_flush();
+  reporting = 1;
+  static ReportText report;
+  report.used = 0;
+  report.add("\r\nrun-time error ");
+  report.add_number('F', number);
+  report.add(statement_text(statement));
+  report.add(unit_name);
+  report.add(message.empty() ? ")\r\n" : ")\r\n- ");
+  report.add(message);
+  report.add("\r\n");
+  write_all(STDERR_FILENO, report.bytes, report.used);
+  normal_exit(EXIT_RUNTIME_ERROR);
+}
+
+void runtime_io_error_at_last_statement(int number, std::string_view message) {
+  runtime_io_error(number, last_statement, std::string_view(last_unit, last_unit_length),
+                   message);
+}
+
+void note_io_statement(IoStatement statement, std::string_view unit_name) {
+  last_statement = statement;
+  std::size_t length = unit_name.size();
+  if (length > UNIT_NAME_CAPACITY) length = UNIT_NAME_CAPACITY;
+  std::memmove(last_unit, unit_name.data(), length);
+  last_unit_length = length;
+}
+
+std::string_view io_error_message(int number) {
+  switch (number) {
+    case F_OPEN_FAILED: return "file cannot be opened or created";
+    case F_WRITE_DENIED: return "write refused: no access or the file is locked";
+    case F_DISK_FULL: return "no space left on device";
+    case F_READ_FAILED: return "the system failed to read the file";
+    case F_END_OF_FILE: return "end of file reached while reading";
+    case F_LINE_TOO_LONG: return "console input line longer than 130 characters";
+    case F_INVALID_REAL: return "invalid real value";
+    case F_TEXT_FOR_REAL: return "quoted text or (x,y) pair where a real is expected";
+    case F_REAL_OUT_OF_RANGE: return "real value out of range";
+    case F_INVALID_REPEAT: return "invalid repeat count";
+    default: return "input/output error";
+  }
+}
+
+void install_floating_point_traps() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_sigaction = on_floating_point_trap;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGFPE, &action, nullptr);
+  // Stale flags are cleared first so that enabling a trap cannot fire on an old one.
+  feclearexcept(FE_ALL_EXCEPT);
+  feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
+}
