@@ -7,7 +7,6 @@
 // it is never written.
 
 #include <fcntl.h>
-#include <fenv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

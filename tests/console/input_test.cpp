@@ -4,7 +4,10 @@
 // fresh directory, with the floating-point traps of a real run switched on.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -315,6 +318,63 @@ TEST(ReadFileName, EndOfInputAtThePromptEndsTheRun) {
                run.err);
   // The prompt's line was never ended by the user: the exit path ends it.
   EXPECT_BYTES(std::string("Please enter the name of your data file: \r\n"), run.out);
+}
+
+namespace {
+
+// Reads a name with standard input and output on a pseudo-terminal on which
+// `typed` is typed; `out` is what the terminal shows (echo included).
+ChildRun read_name_from_terminal(const std::string& typed) {
+  std::string err_path = make_temp_dir() + "/err";
+  int master = -1;
+  pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+  if (pid == 0) {
+    int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (err < 0 || dup2(err, STDERR_FILENO) < 0) _exit(90);
+    char fname[20];
+    READ_FILE_NAME(fname);
+    say(("[" + std::string(fname, 20) + "]").c_str());
+    _exit(0);
+  }
+  ChildRun run;
+  if (pid < 0) return run;
+  if (::write(master, typed.data(), typed.size()) < 0) ADD_FAILURE() << "typing failed";
+  char bytes[4096];
+  for (ssize_t n; (n = ::read(master, bytes, sizeof bytes)) > 0;) run.out.append(bytes, static_cast<std::size_t>(n));
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  ::close(master);
+  if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
+  run.err = read_file(err_path);
+  return run;
+}
+
+}  // namespace
+
+TEST(ReadFileName, FromATerminal) {
+  ChildRun name = read_name_from_terminal("data1.txt\n");
+  EXPECT_EQ(name.status, 0);
+  EXPECT_NE(name.out.find("[data1.txt           ]"), std::string::npos) << visible(name.out);
+
+  ChildRun longest = read_name_from_terminal(std::string(130, 'a') + "\n");
+  EXPECT_EQ(longest.status, 0) << visible(longest.err);
+
+  const std::string end_report = std::string("\r\nrun-time error F6501: READ(CON)\r\n- ") +
+                                 std::string(io_error_message(F_END_OF_FILE)) + "\r\n";
+  ChildRun ctrl_d = read_name_from_terminal("\x04");
+  EXPECT_EQ(ctrl_d.status, 1);
+  EXPECT_BYTES(end_report, ctrl_d.err);
+
+  // Character 26 typed literally (after Ctrl-V) at the end of a line.
+  ChildRun ctrl_z = read_name_from_terminal("abc\x16\x1a\n");
+  EXPECT_EQ(ctrl_z.status, 1);
+  EXPECT_BYTES(end_report, ctrl_z.err);
+
+  ChildRun too_long = read_name_from_terminal(std::string(131, 'a') + "\n");
+  EXPECT_EQ(too_long.status, 1);
+  EXPECT_BYTES(std::string("\r\nrun-time error F6502: READ(CON)\r\n- ") +
+                   std::string(io_error_message(F_LINE_TOO_LONG)) + "\r\n",
+               too_long.err);
 }
 
 // ---------------------------------------------------------------------------
