@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,15 @@ namespace {
 
 #define EXPECT_BYTES(expected, actual) \
   EXPECT_EQ(expected, actual) << "expected:\n" << visible(expected) << "\nactual:\n" << visible(actual)
+
+// A fresh directory, removed with everything in it when the test is done.
+struct TempDir {
+  std::string path = make_temp_dir();
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+  }
+};
 
 void say(const char* text) {
   std::size_t left = std::strlen(text);
@@ -54,7 +64,8 @@ struct Loaded {
 };
 
 Loaded load(const std::string& data, float start_time = 0.0f, float start_conc = 0.0f) {
-  std::string dir = make_temp_dir();
+  TempDir temp;
+  const std::string& dir = temp.path;
   write_file(dir + "/d.txt", data);
   Loaded loaded;
   loaded.run = run_in_child([&] {
@@ -242,7 +253,8 @@ TEST(ReadPair, LargeFileReadsEveryPairAcrossBlocks) {
     sum_t += i + 0.25;
     sum_c += static_cast<float>(i / 1000.0);
   }
-  std::string dir = make_temp_dir();
+  TempDir temp;
+  const std::string& dir = temp.path;
   write_file(dir + "/d.txt", data);
   ChildRun run = run_in_child([&] {
     if (chdir(dir.c_str()) != 0) _exit(90);
@@ -325,7 +337,8 @@ namespace {
 // Reads a name with standard input and output on a pseudo-terminal on which
 // `typed` is typed; `out` is what the terminal shows (echo included).
 ChildRun read_name_from_terminal(const std::string& typed) {
-  std::string err_path = make_temp_dir() + "/err";
+  TempDir temp;
+  std::string err_path = temp.path + "/err";
   int master = -1;
   pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
   if (pid == 0) {
@@ -418,7 +431,8 @@ const std::string PAIRS_1 = "pairs=          1";
 }  // namespace
 
 TEST(OpenDataFile, TypedNameIsTrimmedOfBlanks) {
-  std::string dir = make_temp_dir();
+  TempDir temp;
+  const std::string& dir = temp.path;
   write_file(dir + "/data1.txt", "1 2\n");
   ChildRun run = open_typed(dir, "   data1.txt  \n", {"prog"});
   EXPECT_EQ(run.status, 0) << run.err;
@@ -427,7 +441,8 @@ TEST(OpenDataFile, TypedNameIsTrimmedOfBlanks) {
 }
 
 TEST(OpenDataFile, MissingFileIsCreatedEmpty) {
-  std::string dir = make_temp_dir();
+  TempDir temp;
+  const std::string& dir = temp.path;
   ChildRun run = open_typed(dir, "new.txt\n", {"prog"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_BYTES(std::string("Name: pairs=          0"), run.out);
@@ -437,14 +452,16 @@ TEST(OpenDataFile, MissingFileIsCreatedEmpty) {
 }
 
 TEST(OpenDataFile, TwentyCharacterNameOpensItsFirstTwenty) {
-  std::string dir = make_temp_dir();
+  TempDir temp;
+  const std::string& dir = temp.path;
   write_file(dir + "/abcdefghijklmnop.txt", "1 2\n");
   ChildRun run = open_typed(dir, "abcdefghijklmnop.txtEXTRA\n", {"prog"});
   EXPECT_BYTES("Name: " + PAIRS_1, run.out);
 }
 
 TEST(OpenDataFile, BlankNameTakesCommandLineArgumentsInOrder) {
-  std::string dir = make_temp_dir();
+  TempDir temp;
+  const std::string& dir = temp.path;
   write_file(dir + "/a.txt", "1 2\n");
   write_file(dir + "/b.txt", "1 2\n3 4\n");
   ChildRun run = open_typed(dir, "\n   \nc.txt\n", {"prog", "  a.txt ", "b.txt"}, 3);
@@ -455,7 +472,8 @@ TEST(OpenDataFile, BlankNameTakesCommandLineArgumentsInOrder) {
 }
 
 TEST(OpenDataFile, BlankNameWithoutArgumentsIsAskedForAgain) {
-  std::string dir = make_temp_dir();
+  TempDir temp;
+  const std::string& dir = temp.path;
   write_file(dir + "/b.txt", "1 2\n");
   // A blank argument is taken and yields nothing, then the prompt asks until a
   // name that is not blank comes; the answer is trimmed and is not limited to 20
@@ -474,7 +492,8 @@ TEST(OpenDataFile, BlankNameWithoutArgumentsIsAskedForAgain) {
 }
 
 TEST(OpenDataFile, EndOfInputWhileAskingEndsTheRun) {
-  std::string dir = make_temp_dir();
+  TempDir temp;
+  const std::string& dir = temp.path;
   ChildRun run = open_typed(dir, "\n\n", {"prog"});
   EXPECT_EQ(run.status, 1);
   EXPECT_BYTES("Name: " + ASK + ASK + "\r\n", run.out);
@@ -484,7 +503,8 @@ TEST(OpenDataFile, EndOfInputWhileAskingEndsTheRun) {
 }
 
 TEST(OpenDataFile, FileThatCanNeitherBeOpenedNorCreated) {
-  std::string dir = make_temp_dir();
+  TempDir temp;
+  const std::string& dir = temp.path;
   mkdir((dir + "/sub").c_str(), 0755);
   const std::string expected_tail = ")\r\n- " + std::string(io_error_message(F_OPEN_FAILED)) + "\r\n";
   ChildRun in_missing_dir = open_typed(dir, " nodir/x.txt\n", {"prog"});
