@@ -48,6 +48,13 @@ TEST(Q2agsChecks, EachFailingCheckPostsItsTerminalMessageAndNothingIsIntegrated)
                     "", " *** TERMINAL ERROR 5 from Q2AGS.  The relative error desired ERRREL =",
                     " ***          1.500000E+00.  When ERRREL is greater than or equal to one, ",
                     " ***          zero can always be returned as an answer."}) + STOPPED, 2);
+  expect_run(q2ags(noisy, 0.0f, 1.0f, 0.001f, -0.5f, 10),
+             shown({"", " *** TERMINAL ERROR 3 from Q2AGS.  The relative error desired ERRREL =",
+                    " ***          -5.000000E-01.  It must be at least zero."}) + STOPPED, 2);
+  expect_run(q2ags(noisy, 0.0f, 1.0f, 0.0f, 1.0f, 10),  // 1 counts as too large
+             shown({"", " *** TERMINAL ERROR 5 from Q2AGS.  The relative error desired ERRREL =",
+                    " ***          1.000000E+00.  When ERRREL is greater than or equal to one, ",
+                    " ***          zero can always be returned as an answer."}) + STOPPED, 2);
 }
 
 TEST(Q2agsOutcomes, FatalCodesStopTheRun) {
