@@ -66,35 +66,49 @@ const char* const ADDED = " data point was added to calculate area above the cur
 
 }  // namespace
 
-TEST(AreaReport, LineFromTheOrigin) {
-  const std::string data = "0 0\n10 10\n";
-  Outcome run = run_quintolex(data);
-  Transcript t;
-  t.banner_and_name().loaded(2);
-  t.line(AREA + real("50.000000"));
-  t.line(MAX_TIME + real("10.000000"));
-  t.line(MAX_CONC + real("10.000000"));
-  t.line(ABOVE + real("50.000000"));
-  t.pause_and_stop();
-  EXPECT_BYTES(t.bytes(), run.child.out);
-  EXPECT_EQ(run.child.err, "");
-  EXPECT_EQ(run.child.status, 0);
-  EXPECT_EQ(run.data_after, data);
-}
-
-TEST(AreaReport, FirstPointAfterZeroAddsAPointAtZero) {
-  Outcome run = run_quintolex("2 4\n4 4\n");
-  Transcript t;
-  t.banner_and_name().loaded(2);
-  t.line(AREA + real("8.000000"));
-  t.line(MAX_TIME + real("4.000000"));
-  t.line(" ");
-  t.line("t=0, c=" + real("4.000000") + ADDED);
-  t.line(MAX_CONC + real("4.000000"));
-  t.line(ABOVE + real("0.000000E+00"));  // 4 x 4 less the 16 under the constant 4
-  t.pause_and_stop();
-  EXPECT_BYTES(t.bytes(), run.child.out);
-  EXPECT_EQ(run.child.status, 0);
+TEST(AreaReport, ExactResults) {
+  // Profiles the rule integrates exactly: every printed digit is known.
+  struct Case {
+    const char* name;
+    std::string data;
+    int count;
+    std::vector<std::string> results;
+  };
+  const std::string added = "t=0, c=";
+  const Case cases[] = {
+      {"a line from the origin", "0 0\n10 10\n", 2,
+       {AREA + real("50.000000"), MAX_TIME + real("10.000000"), MAX_CONC + real("10.000000"),
+        ABOVE + real("50.000000")}},
+      {"a first point after 0: the constant 4 from 0 gives 4 x 4 - 16 above", "2 4\n4 4\n", 2,
+       {AREA + real("8.000000"), MAX_TIME + real("4.000000"), " ", added + real("4.000000") + ADDED,
+        MAX_CONC + real("4.000000"), ABOVE + real("0.000000E+00")}},
+      {"a single point (4, -2): -8 under the curve from 0, so 8 above", "4 -2\n", 1,
+       {AREA + real("0.000000E+00"), MAX_TIME + real("4.000000"), " ", added + real("-2.000000") + ADDED,
+        MAX_CONC + real("0.000000E+00"), ABOVE + real("8.000000")}},
+      {"negative concentrations only", "0 -1\n2 -3\n", 2,
+       {AREA + real("-4.000000"), MAX_TIME + real("2.000000"), MAX_CONC + real("0.000000E+00"),
+        ABOVE + real("4.000000")}},
+      {"an empty file", "", 0,
+       {AREA + real("0.000000E+00"), MAX_TIME + real("0.000000E+00"), MAX_CONC + real("0.000000E+00"),
+        ABOVE + real("0.000000E+00")}},
+      {"a pair cut after its time is no point", "7.5\n", 0,
+       {AREA + real("0.000000E+00"), MAX_TIME + real("0.000000E+00"), MAX_CONC + real("0.000000E+00"),
+        ABOVE + real("0.000000E+00")}},
+      {"decreasing times: c = 2t from 4 down to 0", "4 8\n2 4\n0 0\n", 3,
+       {AREA + real("-16.000000"), MAX_TIME + real("0.000000E+00"), " ", added + real("8.000000") + ADDED,
+        MAX_CONC + real("8.000000"), ABOVE + real("0.000000E+00")}},
+  };
+  for (const Case& c : cases) {
+    Outcome run = run_quintolex(c.data);
+    Transcript t;
+    t.banner_and_name().loaded(c.count);
+    for (const std::string& result : c.results) t.line(result);
+    t.pause_and_stop();
+    EXPECT_EQ(t.bytes(), run.child.out) << c.name << "\n" << visible(run.child.out);
+    EXPECT_EQ(run.child.err, "") << c.name;
+    EXPECT_EQ(run.child.status, 0) << c.name;
+    EXPECT_EQ(run.data_after, c.data) << c.name;
+  }
 }
 
 TEST(AreaReport, AddedPointKeepsTheMeasuredFirstPoint) {
@@ -114,65 +128,6 @@ TEST(AreaReport, AddedPointKeepsTheMeasuredFirstPoint) {
   t.line(printed_line(out, ABOVE));
   t.pause_and_stop();
   EXPECT_BYTES(t.bytes(), out);
-}
-
-TEST(AreaReport, SinglePointAfterZero) {
-  // One point (4, -2): nothing under the curve from 4 to 4; from 0 the added point
-  // gives the constant -2, so -8 under it and 4 x 0 - (-8) = 8 above.
-  Outcome run = run_quintolex("4 -2\n");
-  Transcript t;
-  t.banner_and_name().loaded(1);
-  t.line(AREA + real("0.000000E+00"));
-  t.line(MAX_TIME + real("4.000000"));
-  t.line(" ");
-  t.line("t=0, c=" + real("-2.000000") + ADDED);
-  t.line(MAX_CONC + real("0.000000E+00"));
-  t.line(ABOVE + real("8.000000"));
-  t.pause_and_stop();
-  EXPECT_BYTES(t.bytes(), run.child.out);
-}
-
-TEST(AreaReport, NegativeConcentrationsOnly) {
-  Outcome run = run_quintolex("0 -1\n2 -3\n");
-  Transcript t;
-  t.banner_and_name().loaded(2);
-  t.line(AREA + real("-4.000000"));
-  t.line(MAX_TIME + real("2.000000"));
-  t.line(MAX_CONC + real("0.000000E+00"));
-  t.line(ABOVE + real("4.000000"));
-  t.pause_and_stop();
-  EXPECT_BYTES(t.bytes(), run.child.out);
-}
-
-TEST(AreaReport, EmptyFileAndACutPairGiveZeroResults) {
-  for (const std::string data : {"", "7.5\n"}) {
-    Outcome run = run_quintolex(data);
-    Transcript t;
-    t.banner_and_name().loaded(0);
-    t.line(AREA + real("0.000000E+00"));
-    t.line(MAX_TIME + real("0.000000E+00"));
-    t.line(MAX_CONC + real("0.000000E+00"));
-    t.line(ABOVE + real("0.000000E+00"));
-    t.pause_and_stop();
-    EXPECT_BYTES(t.bytes(), run.child.out);
-    EXPECT_EQ(run.child.status, 0);
-    EXPECT_EQ(run.data_after, data);
-  }
-}
-
-TEST(AreaReport, DecreasingTimesFollowTheLineThroughThePoints) {
-  // c = 2t sampled from t = 4 down to 0: the integral from 4 to 0 is -16.
-  Outcome run = run_quintolex("4 8\n2 4\n0 0\n");
-  Transcript t;
-  t.banner_and_name().loaded(3);
-  t.line(AREA + real("-16.000000"));
-  t.line(MAX_TIME + real("0.000000E+00"));
-  t.line(" ");
-  t.line("t=0, c=" + real("8.000000") + ADDED);
-  t.line(MAX_CONC + real("8.000000"));
-  t.line(ABOVE + real("0.000000E+00"));
-  t.pause_and_stop();
-  EXPECT_BYTES(t.bytes(), run.child.out);
 }
 
 TEST(AreaReport, RealisticPeakAgreesWithTheTrapezoidArea) {
@@ -259,36 +214,32 @@ TEST(AreaReport, OverflowOfTheAreaAboveEndsWithTheMathReport) {
 
 // --- The pause ------------------------------------------------------------
 
-TEST(Pause, AnswersThatRunNothing) {
-  for (const std::string answer : {"\n", "   \t \n", "x\n", "x  \n", "\r\n"}) {
-    Outcome run = run_quintolex("0 0\n10 10\n", answer);
-    Transcript t;
-    t.banner_and_name().loaded(2);
-    t.line(AREA + real("50.000000")).line(MAX_TIME + real("10.000000"));
-    t.line(MAX_CONC + real("10.000000")).line(ABOVE + real("50.000000"));
-    t.pause_and_stop();
-    EXPECT_BYTES(t.bytes(), run.child.out);
-    EXPECT_EQ(run.child.status, 0) << visible(answer);
-  }
-}
-
 namespace {
 
-// The bytes of a normal (0,0),(10,10) run with `between` written by the command.
-std::string run_with_command_output(const std::string& between) {
+// The bytes of a (0,0),(10,10) run up to the pause message.
+std::string until_the_pause() {
   Transcript t;
   t.banner_and_name().loaded(2);
   t.line(AREA + real("50.000000")).line(MAX_TIME + real("10.000000"));
   t.line(MAX_CONC + real("10.000000")).line(ABOVE + real("50.000000"));
   t.line("Hit Enter key to quit DOS screen.").line(" ");
-  t.raw("\r\nPause - Please enter a blank line (to continue) or a DOS command.\r\n");
-  t.raw(between);
-  t.raw("\r\nStop - Program terminated.\r\n\r\n");
-  return t.bytes();
+  return t.bytes() + "\r\nPause - Please enter a blank line (to continue) or a DOS command.\r\n";
+}
+
+// `between` is what the command wrote; the stop's CR LF ends the user's line.
+std::string run_with_command_output(const std::string& between) {
+  return until_the_pause() + between + "\r\nStop - Program terminated.\r\n\r\n";
 }
 
 }  // namespace
 
+TEST(Pause, AnswersThatRunNothing) {
+  for (const std::string answer : {"\n", "   \t \n", "x\n", "x  \n", "\r\n"}) {
+    Outcome run = run_quintolex("0 0\n10 10\n", answer);
+    EXPECT_EQ(run_with_command_output(""), run.child.out) << visible(answer);
+    EXPECT_EQ(run.child.status, 0) << visible(answer);
+  }
+}
 TEST(Pause, CommandOutputAppearsBeforeTheStopAndItsStatusIsIgnored) {
   Outcome run = run_quintolex("0 0\n10 10\n", "  echo from-the-pause; exit 3 \t\n");
   EXPECT_BYTES(run_with_command_output("from-the-pause\n"), run.child.out);
@@ -327,14 +278,8 @@ TEST(Pause, EndOfInputAtThePauseIsReported) {
   testsupport::write_file(dir + "/data.txt", "0 0\n10 10\n");
   ChildRun run = testsupport::run_program(QUINTOLEX_EXE, {}, dir, "data.txt\n");
   std::system(("rm -rf '" + dir + "'").c_str());
-  Transcript t;
-  t.banner_and_name().loaded(2);
-  t.line(AREA + real("50.000000")).line(MAX_TIME + real("10.000000"));
-  t.line(MAX_CONC + real("10.000000")).line(ABOVE + real("50.000000"));
-  t.line("Hit Enter key to quit DOS screen.").line(" ");
-  t.raw("\r\nPause - Please enter a blank line (to continue) or a DOS command.\r\n");
-  t.raw("\r\n");  // the exit path ends the line that is still pending
-  EXPECT_BYTES(t.bytes(), run.out);
+  // The exit path ends the line that is still pending.
+  EXPECT_BYTES(until_the_pause() + "\r\n", run.out);
   EXPECT_EQ(run.err, e2e::runtime_report("F6501", "WRITE(CON)", "end of file reached while reading"));
   EXPECT_EQ(run.status, 1);
 }
