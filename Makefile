@@ -25,6 +25,7 @@ test: build
 bench: build
 	$(BUILD)/bench/quadrature/quadrature_bench
 	$(BUILD)/bench/driver/profile_bench
+	$(BUILD)/bench/driver/integration_bench
 
 clean:
 	rm -rf $(BUILD)
