@@ -1,58 +1,50 @@
-// Expected console bytes for the error-reporting tests, built from record texts:
-// the console consumes the first (carriage-control) character of every record and
-// writes CR LF before every record but the first of the run.
+// Scenarios that write to the console or stop the run, each run in a child process from
+// an untouched error state. The expected records are given as written: the console drops
+// the first (carriage-control) character of each and writes CR LF between them.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <initializer_list>
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "child.h"
+#include "console.h"
 #include "errors.h"
 
-inline std::string shown(std::initializer_list<std::string> records) {
-  std::string bytes;
-  bool first = true;
-  for (const std::string& record : records) {
-    if (!first) bytes += "\r\n";
-    if (!record.empty()) bytes += record.substr(1);
-    first = false;
-  }
-  return bytes;
-}
-
-// What follows the last record of a run ended by an error stop.
-inline const std::string STOPPED = "\r\nStop - Program terminated.\r\n\r\n";
-
 inline const std::string TRACE_1 = "     Here is a traceback of subprogram calls in reverse order:";
-inline const std::string TRACE_2 =
-    "     Routine name                    Error type  Error code";
-inline const std::string TRACE_3 =
-    "     ------------                    ----------  ----------";
+inline const std::string TRACE_2 = "     Routine name                    Error type  Error code";
+inline const std::string TRACE_3 = "     ------------                    ----------  ----------";
 
-// One traceback row: name in 32 columns, type and code right-justified in 6.
+// One traceback row: the name in 32 columns, type and code right-justified in 6.
 inline std::string row(const std::string& name, int type, int code, bool internal) {
-  auto field6 = [](int v) {
-    std::string digits = std::to_string(v);
-    return std::string(6 - digits.size(), ' ') + digits;
-  };
-  std::string text = "     " + name + std::string(32 - name.size(), ' ') + field6(type) +
-                     "      " + field6(code);
-  return internal ? text + "    (Called internally)" : text;
+  char text[128];
+  std::snprintf(text, sizeof text, "     %-32s%6d      %6d%s", name.c_str(), type, code,
+                internal ? "    (Called internally)" : "");
+  return text;
 }
 
-// Runs a scenario in a child process that starts from an untouched error state.
-inline testsupport::ChildRun run_fresh(const std::function<void()>& body) {
-  return testsupport::run_in_child([&] {
-    ERROR_STATE = ErrorState{};
-    body();
-  });
+// A record of the scenario's own, and one showing "<label> N1RTY(0) N1RTY(1)".
+inline void say(const std::string& text) { write_literal_record(text); }
+inline void show_types(const std::string& label) {
+  say(" " + label + " " + std::to_string(N1RTY(0)) + " " + std::to_string(N1RTY(1)));
 }
 
-inline void expect_output(const testsupport::ChildRun& run, const std::string& bytes,
-                          int status) {
+struct Scenario {
+  const char* name;
+  void (*body)();
+  std::vector<std::string> records;
+  bool stops;  // ends with the stop line and exit status 2
+};
+
+inline void expect_run(const Scenario& c) {
+  SCOPED_TRACE(c.name);
+  const auto run = testsupport::run_in_child([&] { ERROR_STATE = ErrorState{}; c.body(); });
+  std::string bytes;
+  for (std::size_t k = 0; k < c.records.size(); ++k)
+    bytes += (k > 0 ? "\r\n" : "") + (c.records[k].empty() ? "" : c.records[k].substr(1));
+  if (c.stops) bytes += "\r\nStop - Program terminated.\r\n\r\n";
   EXPECT_EQ(testsupport::visible(run.out), testsupport::visible(bytes));
-  EXPECT_EQ(run.status, status);
+  EXPECT_EQ(run.status, c.stops ? 2 : 0);
 }

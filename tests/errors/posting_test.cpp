@@ -1,139 +1,91 @@
-// Posting without printing: the error-state defaults, the parameter store, the
-// substitution of placeholders and the recording rules of E1MES. Only types that
-// print nothing are posted here, so everything runs inside the test process.
+// Posting without printing: the parameter store, the substitution of placeholders and
+// the recording rules of E1MES. Only types that print nothing at posting are posted,
+// so everything runs inside the test process.
 #include <algorithm>
 #include <string>
-#include <utility>
 
 #include "console_bytes.h"
 
 namespace {
 
-class Posting : public ::testing::Test {
- protected:
-  void SetUp() override { ERROR_STATE = ErrorState{}; }
-  static std::string store() {
-    const ErrorState& s = ERROR_STATE;
-    return s.PARAM_LENGTH <= 1 ? "" : std::string(s.PARAM_TEXT, static_cast<std::size_t>(s.PARAM_LENGTH));
-  }
-  static std::string pending() {
-    const ErrorState& s = ERROR_STATE;
-    return std::string(s.MSG_TEXT, static_cast<std::size_t>(std::max(s.MSG_LENGTH, 0)));
-  }
-};
+ErrorState& state = ERROR_STATE;
+const std::string FORTY = std::string(39, '-') + "x";  // a 40-character text, last not blank
 
-TEST_F(Posting, InitialisationSetsTheDefaultsOnce) {
-  EXPECT_EQ(ERROR_STATE.MSG_LENGTH, 0);
-  E1PSH("Q2AGS ");
-  const ErrorState& s = ERROR_STATE;
-  EXPECT_EQ(s.CUR_LEVEL, 2);
-  EXPECT_EQ(s.MAX_LEVEL, 50);
-  EXPECT_EQ(std::string(s.LEVEL_NAME[1], 32), "USER" + std::string(28, ' '));
-  EXPECT_EQ(std::string(s.LEVEL_NAME[2], 32), "Q2AGS" + std::string(27, ' '));
-  EXPECT_EQ(s.LEVEL_TYPE[51] + s.LEVEL_CODE[3], -2);
-  const int print[8] = {0, 0, 0, 1, 1, 1, 1, 1}, stop[8] = {0, 0, 0, 0, 1, 1, 0, 1};
-  for (int type = 1; type <= 7; ++type) {
-    EXPECT_EQ(s.PRINT_FLAG[type], print[type]) << type;
-    EXPECT_EQ(s.STOP_FLAG[type], stop[type]) << type;
-  }
-  INIT_ERROR_STATE();
-  E1USR("ON");
-  EXPECT_EQ(s.CUR_LEVEL, 2);  // a later initialisation changes nothing
+std::string store() {  // PARAM_LENGTH 1 is the empty store
+  return state.PARAM_LENGTH <= 1 ? "" : std::string(state.PARAM_TEXT, std::size_t(state.PARAM_LENGTH));
 }
+std::string pending() { return std::string(state.MSG_TEXT, std::size_t(std::max(state.MSG_LENGTH, 0))); }
 
-TEST_F(Posting, StoreEntriesOfTheThreeKinds) {
-  SET_INT_PARAM(1, 200000);
-  SET_TEXT_PARAM(1, "Q2AGS ");
-  SET_TEXT_PARAM(-2, "Q2AGS ");
-  SET_TEXT_PARAM(3, "   ");
-  SET_INT_PARAM(2, -7);
-  SET_INT_PARAM(10, 1);  // out of range: ignored
-  EXPECT_EQ(store(), "*I1*6%200000*L1*5%Q2AGS*L2*6%Q2AGS *L3*1% *I2*2%-7");
-}
-
-TEST_F(Posting, RealParameterTexts) {
-  const std::pair<float, const char*> cases[] = {{0.001f, "1.000000E-03"},
-                                                 {-0.001f, "-1.000000E-03"},
-                                                 {0.0f, ".000000E+00"},
-                                                 {1.5f, "1.500000E+00"},
-                                                 {-250.0f, "-2.500000E+02"}};
-  for (const auto& [value, text] : cases) {
-    ERROR_STATE.PARAM_LENGTH = 1;
-    SET_REAL_PARAM(1, value);
-    EXPECT_EQ(store(), "*R1*" + std::to_string(std::string(text).size()) + "%" + text);
+TEST(Posting, StoreEntries) {
+  const struct { void (*set)(); std::string entries; } cases[] = {
+      {[] { SET_INT_PARAM(1, 200000); SET_INT_PARAM(2, -7); }, "*I1*6%200000*I2*2%-7"},
+      {[] { SET_TEXT_PARAM(1, "Q2AGS "); }, "*L1*5%Q2AGS"},
+      {[] { SET_TEXT_PARAM(-1, "Q2AGS "); }, "*L1*6%Q2AGS "},
+      {[] { SET_TEXT_PARAM(3, "   "); SET_TEXT_PARAM(9, "ab"); }, "*L3*1% *L9*2%ab"},
+      {[] { SET_TEXT_PARAM(-2, std::string(300, 'y')); }, "*L2*255%" + std::string(255, 'y')},
+      {[] { SET_REAL_PARAM(1, 0.001f); SET_REAL_PARAM(2, -0.001f); SET_REAL_PARAM(3, 0.0f); },
+       "*R1*12%1.000000E-03*R2*13%-1.000000E-03*R3*11%.000000E+00"},
+      {[] { SET_REAL_PARAM(4, 1.5f); SET_REAL_PARAM(5, -250.0f); },
+       "*R4*12%1.500000E+00*R5*13%-2.500000E+02"},
+      {[] { SET_INT_PARAM(10, 1); SET_REAL_PARAM(0, 1.0f); SET_TEXT_PARAM(-10, "x"); }, ""},
+  };
+  for (const auto& c : cases) {
+    state = ErrorState{};
+    c.set();
+    EXPECT_EQ(store(), c.entries);
   }
 }
 
-TEST_F(Posting, StoreHoldsSixFortyCharacterTextsAndLosesTheSeventh) {
-  const std::string text = std::string(39, '-') + "x";
-  for (int k = 1; k <= 7; ++k) SET_TEXT_PARAM(k, text);
-  EXPECT_EQ(ERROR_STATE.PARAM_LENGTH, 6 * 47);
-  E1PSH("Q2AGS ");
-  E1MES(TYPE_WARNING, 1, "%(L6)|%(L7)");
-  EXPECT_EQ(pending(), ".  " + text + "|%(L7)");
+TEST(Posting, PlaceholdersAreSubstituted) {
+  const struct { void (*set)(); std::string templ, text; } cases[] = {
+      // Either case of the kind letter; the first stored value wins; the rest stays as written.
+      {[] { SET_INT_PARAM(1, 42); SET_INT_PARAM(1, 99); SET_TEXT_PARAM(2, "ab"); },
+       "%(i1) %(I0) %(IX) %(Q1) %(D1) %(l2) %( I1) %(I1",
+       ".  42 %(I0) %(IX) %(Q1) %(D1) ab %( I1) %(I1"},
+      {[] {}, std::string(1100, 'a'), ".  " + std::string(1021, 'a')},
+      {[] { SET_TEXT_PARAM(1, std::string(200, 'b')); }, std::string(900, 'a') + "%(L1)tail",
+       ".  " + std::string(900, 'a') + std::string(121, 'b')},
+      // The store takes six such entries of 47 characters; the seventh is lost.
+      {[] { for (int k = 1; k <= 7; ++k) SET_TEXT_PARAM(k, FORTY); }, "%(L6)|%(L7)",
+       ".  " + FORTY + "|%(L7)"},
+  };
+  for (const auto& c : cases) {
+    state = ErrorState{};
+    E1PSH("Q2AGS ");
+    c.set();
+    E1MES(TYPE_WARNING, 1, c.templ);
+    EXPECT_EQ(pending(), c.text);
+  }
 }
 
-TEST_F(Posting, MaxsubMessagePendsWith152Characters) {
+TEST(Posting, TypeAndCodeRecording) {
+  state = ErrorState{};
   E1PSH("Q2AGS ");
-  SET_INT_PARAM(1, 200000);
-  E1MES(TYPE_FATAL, 1,
-        "The maximum number of subintervals allowed MAXSUB = %(I1) has been reached.  Use "
-        "Q2AGS and increase MAXSUB.  Dimension adjustments may be necessary.");
-  EXPECT_EQ(ERROR_STATE.MSG_LENGTH, 152);
-  EXPECT_EQ(pending().substr(0, 64),
-            ".  The maximum number of subintervals allowed MAXSUB = 200000 ha");
-  EXPECT_EQ(ERROR_STATE.LEVEL_TYPE[2], TYPE_FATAL);
-  EXPECT_EQ(ERROR_STATE.PARAM_LENGTH, 1);  // the posting empties the store
+  const struct { int type, code; const char* templ; int want_type, want_code; const char* text; }
+      steps[] = {{TYPE_ALERT, 1, " ", 2, 1, ""},  // nothing is pending after initialisation
+                 {TYPE_WARNING, 2, "First.", 3, 2, ".  First."},
+                 {TYPE_ALERT, 3, " ", 2, 3, ".  First."},  // one blank: the pending text stays
+                 {TYPE_ALERT, 4, "", 2, 4, ".  First."},   // so it does for an empty template
+                 {-1, 7, "Second.", 2, 7, ".  Second."}, {TYPE_WARNING, -3, "Third.", 3, 7, ".  Third."},
+                 {TYPE_WARNING, 0, "Cleared.", 3, 0, ""}, {TYPE_ALERT, 5, "Again.", 2, 5, ".  Again."},
+                 {0, 6, "Cleared.", 0, 6, ""}};
+  for (const auto& s : steps) {
+    SCOPED_TRACE(std::to_string(s.type) + "/" + std::to_string(s.code));
+    SET_INT_PARAM(1, 1);
+    E1MES(s.type, s.code, s.templ);
+    EXPECT_EQ(state.LEVEL_TYPE[2], s.want_type);
+    EXPECT_EQ(state.LEVEL_CODE[2], s.want_code);
+    EXPECT_EQ(pending(), s.text);
+    EXPECT_EQ(state.PARAM_LENGTH, 1);  // every posting empties the store
+  }
 }
 
-TEST_F(Posting, PlaceholderRecognition) {
-  E1PSH("Q2AGS ");
-  SET_INT_PARAM(1, 42);
-  SET_INT_PARAM(1, 99);  // the first stored value wins
-  SET_TEXT_PARAM(2, "ab");
-  E1MES(TYPE_WARNING, 1, "%(i1) %(I0) %(IX) %(Q1) %(D1) %(l2) %( I1) %(I1");
-  EXPECT_EQ(pending(), ".  42 %(I0) %(IX) %(Q1) %(D1) ab %( I1) %(I1");
-  SET_INT_PARAM(3, 5);
-  E1MES(TYPE_WARNING, 1, "ends in %(I3)");
-  EXPECT_EQ(pending(), ".  ends in 5");
-  E1MES(TYPE_WARNING, 1, "%(I3)");  // the store was emptied by the last posting
-  EXPECT_EQ(pending(), ".  %(I3)");
-}
-
-TEST_F(Posting, TextIsCutAt1024Characters) {
-  E1PSH("Q2AGS ");
-  E1MES(TYPE_WARNING, 1, std::string(1100, 'a'));
-  EXPECT_EQ(pending(), ".  " + std::string(1021, 'a'));
-  SET_TEXT_PARAM(1, std::string(200, 'b'));
-  E1MES(TYPE_WARNING, 1, std::string(900, 'a') + "%(L1)tail");
-  EXPECT_EQ(pending(), ".  " + std::string(900, 'a') + std::string(121, 'b'));
-}
-
-TEST_F(Posting, TypeAndCodeRecording) {
-  E1PSH("Q2AGS ");
-  E1MES(TYPE_WARNING, 2, "First.");
-  E1MES(TYPE_ALERT, 2, " ");  // a one-blank template keeps the pending text
-  EXPECT_EQ(pending(), ".  First.");
-  E1MES(-1, 7, "Second.");  // keeps the type, records the code, pends the text
-  EXPECT_EQ(ERROR_STATE.LEVEL_TYPE[2], TYPE_ALERT);
-  EXPECT_EQ(ERROR_STATE.LEVEL_CODE[2], 7);
-  EXPECT_EQ(pending(), ".  Second.");
-  SET_INT_PARAM(1, 1);
-  E1MES(TYPE_WARNING, 0, "Cleared.");
-  EXPECT_EQ(ERROR_STATE.LEVEL_TYPE[2], TYPE_WARNING);
-  EXPECT_EQ(ERROR_STATE.LEVEL_CODE[2], 0);
-  EXPECT_EQ(ERROR_STATE.MSG_LENGTH, 0);
-  EXPECT_EQ(ERROR_STATE.PARAM_LENGTH, 1);
-  E1MES(TYPE_WARNING, -3, "Negative code.");
-  EXPECT_EQ(ERROR_STATE.LEVEL_CODE[2], 0);
-}
-
-TEST(IntToText, FieldsAndStatus) {
-  std::string field;
+TEST(Posting, IntToTextFieldsAndStatus) {
   const struct { int value, width, status; const char* text; } cases[] = {
       {42, 5, 0, "   42"}, {-42, 3, 0, "-42"}, {0, 1, 0, "0"}, {123456, 4, 2, "3456"},
       {-2147483647 - 1, 14, 0, "   -2147483648"}, {7, 0, -1, ""}};
   for (const auto& c : cases) {
+    std::string field = "?";
     EXPECT_EQ(INT_TO_TEXT(c.value, c.width, field), c.status) << c.value;
     EXPECT_EQ(field, c.text) << c.value;
   }
