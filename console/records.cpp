@@ -46,12 +46,12 @@ void flush_out() {
     if (output_failed) return;
     if (cause == ENOSPC || cause == EDQUOT) {
       output_failed = true;
-      runtime_io_error(F_DISK_FULL, IoStatement::Write, "CON", "no space left on device");
+      runtime_io_error(F_DISK_FULL, IoStatement::Write, "CON", io_error_message(F_DISK_FULL));
     }
     if (cause == EACCES || cause == EPERM) {
       output_failed = true;
       runtime_io_error(F_WRITE_DENIED, IoStatement::Write, "CON",
-                       "write refused: no access or the file is locked");
+                       io_error_message(F_WRITE_DENIED));
     }
     return;  // any other failure loses these bytes and the run goes on
   }
