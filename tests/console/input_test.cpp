@@ -1,7 +1,5 @@
-// The input layer, one scenario per child process: the free-form pair syntax (with
-// the floating-point traps of a run on), the file name typed at the keyboard or on a
-// terminal, and the replacement names of the open. The data errors and the dialogue
-// around the open are checked through the executable (tests/e2e/loading_test.cpp).
+// The input layer, one scenario per child process: pair syntax, file-name reads and
+// replacement names. Data errors and the dialogue are checked through the executable.
 
 #include <gtest/gtest.h>
 #include <pty.h>
@@ -37,14 +35,14 @@ std::string pairs(const std::string& data) {
     std::memcpy(fname, "d.txt               ", 20);
     OPEN_DATA_FILE(4, fname);
     std::string shown;
-    for (int i = 0; i < 30000; ++i) {
+    bool pair = true;
+    for (int i = 0; i < 30000 && pair; ++i) {  // bounded, so a read that never ends fails
       float t = 9.0f, c = 9.0f;
-      bool pair = READ_PAIR(t, c);
+      pair = READ_PAIR(t, c);
       char text[64];
       std::snprintf(text, sizeof text, pair ? "%.9g %.9g|" : "end %.9g %.9g", static_cast<double>(t),
                     static_cast<double>(c));
       shown += text;
-      if (!pair) break;
     }
     say(shown);
   });
@@ -53,25 +51,49 @@ std::string pairs(const std::string& data) {
   return run.out;
 }
 
+// Reads `reads` names from standard input, given as `typed` (on a pseudo-terminal
+// when `terminal`), and shows each as "[name]".
+ChildRun names(const std::string& typed, bool terminal, int reads = 1) {
+  return run_in_child(
+      [&] {
+        int master = -1, slave = -1;
+        if (terminal && (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 ||
+                         dup2(slave, STDIN_FILENO) < 0 || ::write(master, typed.data(), typed.size()) < 0)) {
+          _exit(90);
+        }
+        for (int i = 0; i < reads; ++i) {
+          char fname[20];
+          std::memset(fname, 'x', sizeof fname);
+          READ_FILE_NAME(fname);
+          say("[" + std::string(fname, 20) + "]");
+        }
+      },
+      terminal ? "" : typed);
+}
+
 }  // namespace
 
 TEST(ReadPair, FreeFormSyntax) {
-  const std::string long_digits =
-      "0." + std::string(3000, '0') + "1e3001 " + std::string(400, '9') + "e-400\n";
+  // A long file across many read blocks, of CR LF and LF records, the last without
+  // a line end.
+  std::string long_file, long_shown;
+  for (int i = 1; i <= 20000; ++i) {
+    char text[64];
+    std::snprintf(text, sizeof text, i % 3 ? "%d.25 , %de-3\r\n" : "%d.25\t%de-3 9 9 9\n", i, i);
+    long_file += text;
+    std::snprintf(text, sizeof text, "%.9g %.9g|", i + 0.25, static_cast<double>(static_cast<float>(i / 1000.0)));
+    long_shown += text;
+  }
+  long_file.resize(long_file.size() - 2);
+  const std::string long_digits = "0." + std::string(3000, '0') + "1e3001 " + std::string(400, '9') + "e-400\n";
   const struct {
-    std::string data;
-    const char* shown;
+    std::string data, shown;
   } cases[] = {
-      // Separators, record ends as blanks, the rest of a record discarded.
-      {"1 2\n3,4\n5\t6\n  7 ,\t8\n9\t, 10\n", "1 2|3 4|5 6|7 8|9 10|end 9 9"},
-      {"\n\n  \t\n1\n\n\n2\n3\n4\n", "1 2|3 4|end 9 9"},
+      // Separators, record ends and blank lines as blanks, the rest of a record discarded.
+      {"1 2\n3,4\n5\t6\n  7 ,\t8\n9\t, 10\n\n  \t\n1\n\n2\n", "1 2|3 4|5 6|7 8|9 10|1 2|end 9 9"},
       {"5\n6 7\n8 9 time 'x' (3\n4 5 6\n", "5 6|8 9|4 5|end 9 9"},
-      // The end of the file: empty, after the time (no final LF: the long file below).
-      {"", "end 9 9"},
-      {"1 2\n3\n", "1 2|end 3 9"},
-      // CR LF; a lone CR ends its value and the record up to the next LF.
-      {"1 2\r\n3\r\n4\r\n", "1 2|3 4|end 9 9"},
-      {"1\r2\n3\n4 5\r6 7\r", "1 3|4 5|end 9 9"},
+      {"1 2\n3\n", "1 2|end 3 9"},  // a time cut by the end of the file stays
+      {long_file, long_shown + "end 9 9"},
       // Null values and the slash keep what the items held.
       {",5\n5 /\n/\n", "9 5|5 9|9 9|end 9 9"},
       {"7,,\n,\n8\n 2 , , 3\n5,\n,6\n5\n,6\n", "7 9|9 8|2 9|5 9|5 6|end 9 9"},
@@ -89,69 +111,30 @@ TEST(ReadPair, FreeFormSyntax) {
       {"1e-50 -1e-400\n1e-320 1.0e-0000000000000000000000001\n1e-45 0e99999999999\n" + long_digits,
        "0 -0|0 0.100000001|1.40129846e-45 0|1 1|end 9 9"},
   };
-  for (const auto& c : cases) EXPECT_EQ(pairs(c.data), c.shown) << visible(c.data);
+  for (const auto& c : cases) EXPECT_EQ(pairs(c.data), c.shown) << visible(c.data.substr(0, 80));
 }
 
-TEST(ReadPair, LongFileWithoutFinalLineFeedReadsEveryPairAcrossBlocks) {
-  std::string data;
-  std::string expected;
-  for (int i = 1; i <= 20000; ++i) {
-    char line[64];
-    std::snprintf(line, sizeof line, i % 3 ? "%d.25 , %de-3\r\n" : "%d.25\t%de-3 9 9 9\n", i, i);
-    data += line;
-    const float c = static_cast<float>(i / 1000.0);
-    std::snprintf(line, sizeof line, "%.9g %.9g|", i + 0.25, static_cast<double>(c));
-    expected += line;
-  }
-  data.resize(data.size() - 2);  // the last record, "20000.25 , 20000e-3", has no line end
-  EXPECT_EQ(pairs(data), expected + "end 9 9");
-}
-
-TEST(ReadFileName, TakesTwentyBlankPaddedCharactersOfEachLine) {
-  ChildRun run = run_in_child(
-      [] {
-        for (int i = 0; i < 6; ++i) {
-          char fname[20];
-          std::memset(fname, 'x', sizeof fname);
-          READ_FILE_NAME(fname);
-          say("[" + std::string(fname, 20) + "]");
-        }
-      },
-      "first.txt\r\nabcdefghijklmnopqrstuvwxyz\n   x\n\n\ta b\t\nlast");
-  EXPECT_EQ(run.out,
+TEST(ReadFileName, TakesTwentyBlankPaddedCharactersOfALine) {
+  EXPECT_EQ(names("first.txt\r\nabcdefghijklmnopqrstuvwxyz\n   x\n\n\ta b\t\nlast", false, 6).out,
             "[first.txt           ][abcdefghijklmnopqrst][   x                ]"
             "[                    ][\ta b\t               ][last                ]");
-}
-
-TEST(ReadFileName, FromATerminal) {
-  auto report = [](int number) {
-    return "\r\nrun-time error F" + std::to_string(number) + ": READ(CON)\r\n- " +
-           std::string(io_error_message(number)) + "\r\n";
-  };
   const struct {
     std::string typed;
-    std::string out, err;
-  } cases[] = {
-      {"data1.txt\n", "[data1.txt           ]", ""},
-      {std::string(130, 'a') + "\n", "[aaaaaaaaaaaaaaaaaaaa]", ""},
-      {std::string(131, 'a') + "\n", "", report(F_LINE_TOO_LONG)},
-      {"\x04", "", report(F_END_OF_FILE)},           // Ctrl-D
-      {"abc\x16\x1a\n", "", report(F_END_OF_FILE)},  // character 26 typed literally after Ctrl-V
+    const char* out;
+    int error;  // 0: the run goes on
+  } terminal_cases[] = {
+      {std::string(130, 'a') + "\n", "[aaaaaaaaaaaaaaaaaaaa]", 0},
+      {std::string(131, 'a') + "\n", "", F_LINE_TOO_LONG},
+      {"\x04", "", F_END_OF_FILE},           // Ctrl-D
+      {"abc\x16\x1a\n", "", F_END_OF_FILE},  // character 26 typed literally after Ctrl-V
   };
-  for (const auto& c : cases) {
-    // Standard input is a pseudo-terminal on which `typed` has been typed.
-    ChildRun run = run_in_child([&] {
-      int master = -1, slave = -1;
-      if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) _exit(90);
-      if (dup2(slave, STDIN_FILENO) < 0) _exit(90);
-      if (::write(master, c.typed.data(), c.typed.size()) < 0) _exit(91);
-      char fname[20];
-      READ_FILE_NAME(fname);
-      say("[" + std::string(fname, 20) + "]");
-    });
-    EXPECT_EQ(run.status, c.err.empty() ? 0 : 1) << visible(c.typed);
-    EXPECT_EQ(visible(run.out), visible(c.out));
-    EXPECT_EQ(visible(run.err), visible(c.err));
+  for (const auto& c : terminal_cases) {
+    ChildRun run = names(c.typed, true);
+    const std::string err = "\r\nrun-time error F" + std::to_string(c.error) + ": READ(CON)\r\n- " +
+                            std::string(io_error_message(c.error)) + "\r\n";
+    EXPECT_EQ(run.status, c.error ? 1 : 0) << visible(c.typed);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(visible(run.err), c.error ? visible(err) : "");
   }
 }
 
@@ -161,10 +144,9 @@ TEST(OpenDataFile, BlankNamesTakeTheArgumentsInOrderThenThePrompt) {
   write_file(dir + "/a.txt", "1 2\n");
   write_file(dir + "/b.txt", "1 2\n3 4\n");
   write_file(dir + "/" + long_name, "1 2\n");
-  // Four blank names: "  a.txt " trimmed; "   " taken and blank, so the prompt asks
-  // until a name comes (trimmed, longer than 20); "b.txt"; none left, so the prompt
-  // again, where a blank and a tab name the file "\t" (tabs are not trimmed). Each
-  // round shows the number of pairs of the file it opened.
+  // Four blank names, each round showing the pairs of the file it opened: "  a.txt "
+  // trimmed; "   " blank, so the prompt until a name comes (trimmed, over 20); "b.txt";
+  // none left, so the prompt, where " \t" names the file "\t" (tabs stay).
   std::vector<std::string> args = {"prog", "  a.txt ", "   ", "b.txt"};
   ChildRun run = run_in_child(
       [&] {
