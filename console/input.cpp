@@ -423,6 +423,16 @@ std::string_view ask_for_name(int unit, char (&answer)[ANSWER_CAPACITY]) {
   }
 }
 
+// Moves a descriptor that took the number of a closed standard stream (0, 1 or 2)
+// above them: the console's reads and writes on that number would otherwise reach
+// the data file, and console output would be written into the user's data.
+int above_standard_streams(int fd) {
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  ::close(fd);
+  return moved;
+}
+
 // Opens an existing file without change, read-write, else read-only, else
 // write-only; creates a missing one empty. Returns -1 when neither works.
 int open_or_create(const char* path) {
@@ -463,7 +473,7 @@ void OPEN_DATA_FILE(int unit, const char (&fname)[20]) {
   data_name[length] = '\0';
   data_name_length = length;
   note_io_statement(IoStatement::Open, data_unit_name());
-  int fd = name.size() < NAME_CAPACITY ? open_or_create(data_name) : -1;
+  int fd = name.size() < NAME_CAPACITY ? above_standard_streams(open_or_create(data_name)) : -1;
   if (fd < 0) {
     runtime_io_error(F_OPEN_FAILED, IoStatement::Open, name, io_error_message(F_OPEN_FAILED));
   }
