@@ -146,6 +146,13 @@ void OPEN_DATA_FILE(int unit, const char (&fname)[20]);
 // read in this call stays in `time`). A data error ends the run with a READ report.
 bool READ_PAIR(float& time, float& concentration);
 
+// The same read, with a data error returned instead of reported: its number
+// (F_READ_FAILED, F_INVALID_REAL, F_TEXT_FOR_REAL, F_REAL_OUT_OF_RANGE or
+// F_INVALID_REPEAT) is stored in `error`. The items read before the error keep
+// their values; the unit is not to be read again after an error.
+enum class PairRead { Pair, End, DataError };
+PairRead scan_pair(float& time, float& concentration, int& error);
+
 // Closes unit 4 if it is open (an end-of-run action; async-signal-safe).
 void close_data_unit();
 

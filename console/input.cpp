@@ -74,9 +74,14 @@ std::size_t data_name_length = 0;
 
 std::string_view data_unit_name() { return {data_name, data_name_length}; }
 
-[[noreturn]] void data_error(int number) {
-  runtime_io_error(number, IoStatement::Read, data_unit_name(), io_error_message(number));
-}
+// A data error met inside a read: thrown from wherever the reader finds it and
+// caught where the read began, so the reading code needs no error returns on its
+// ordinary path.
+struct DataError {
+  int number;
+};
+
+[[noreturn]] void data_error(int number) { throw DataError{number}; }
 
 // Block buffer of the data file.
 constexpr std::size_t BLOCK_SIZE = 1 << 16;
@@ -493,8 +498,10 @@ void close_data_unit() {
 // Reading a pair
 // ---------------------------------------------------------------------------
 
-bool READ_PAIR(float& time, float& concentration) {
-  note_io_statement(IoStatement::Read, data_unit_name());
+namespace {
+
+// One list-directed read of two reals; a data error is thrown as DataError.
+bool read_pair_items(float& time, float& concentration) {
   if (data_fd < 0) data_error(F_READ_FAILED);
   float* items[2] = {&time, &concentration};
   int filled = 0;
@@ -540,4 +547,26 @@ bool READ_PAIR(float& time, float& concentration) {
   // After the second item, or at a slash, the rest of the record is discarded.
   discard_record();
   return true;
+}
+
+}  // namespace
+
+PairRead scan_pair(float& time, float& concentration, int& error) {
+  try {
+    return read_pair_items(time, concentration) ? PairRead::Pair : PairRead::End;
+  } catch (const DataError& failure) {
+    error = failure.number;
+    return PairRead::DataError;
+  }
+}
+
+bool READ_PAIR(float& time, float& concentration) {
+  note_io_statement(IoStatement::Read, data_unit_name());
+  int error = 0;
+  switch (scan_pair(time, concentration, error)) {
+    case PairRead::Pair: return true;
+    case PairRead::End: return false;
+    case PairRead::DataError: break;
+  }
+  runtime_io_error(error, IoStatement::Read, data_unit_name(), io_error_message(error));
 }

@@ -57,27 +57,15 @@ void greet_and_open() {
   text_record("  ");
 }
 
-// Loads the pairs into T and C (points 1..N) and keeps the largest concentration.
-// A 200001st complete pair stops the run: the tables are full.
+// Loads the pairs of the data file; a 200001st complete pair stops the run with the
+// two warnings: the tables are full.
 void load_points() {
-  CMAX = 0.0f;
-  N = 0;
-  for (;;) {
-    ++N;
-    if (N <= CAPACITY) {
-      if (!READ_PAIR(T[N], C[N])) break;
-      if (C[N] > CMAX) CMAX = C[N];
-      continue;
-    }
-    float extra_time = 0.0f;
-    float extra_concentration = 0.0f;
-    if (!READ_PAIR(extra_time, extra_concentration)) break;
+  if (!load_table(READ_PAIR)) {
     write_literal_record("---Warning-- too many data points. Limit 200000  ");
     write_literal_record("---Warning-- or y column # input error.        ");
     text_record("Execution stopped!");
     stop_run(EXIT_ERROR_STOP);
   }
-  --N;  // a pair cut by the end of the file is not counted
   begin_list_record();
   put_text_item("Total number of data points=");
   put_integer_item(N);
@@ -132,6 +120,26 @@ void integrate(float a, float b) {
 }
 
 }  // namespace
+
+bool load_table(bool (*read_pair)(float& time, float& concentration)) {
+  CMAX = 0.0f;
+  N = 0;
+  for (;;) {
+    ++N;
+    if (N <= CAPACITY) {
+      if (!read_pair(T[N], C[N])) break;
+      if (C[N] > CMAX) CMAX = C[N];
+      continue;
+    }
+    float extra_time = 0.0f;
+    float extra_concentration = 0.0f;
+    if (!read_pair(extra_time, extra_concentration)) break;
+    N = CAPACITY;
+    return false;
+  }
+  --N;  // a pair cut by the end of the file is not counted
+  return true;
+}
 
 void main_driver() {
   greet_and_open();
