@@ -3,6 +3,7 @@
 // The finer pair syntax is checked on READ_PAIR (tests/console/input_test.cpp).
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -17,6 +18,7 @@
 namespace {
 
 using namespace testsupport;
+using namespace std::string_literals;
 
 // The texts of the real fields of the result lines: area, last time, largest
 // concentration, area above; (0, 0) to (10, 10) is integrated exactly.
@@ -44,7 +46,10 @@ std::string report(const char* statement, const std::string& unit, int number) {
 
 class Loading : public ::testing::Test {
  protected:
-  ~Loading() override { std::filesystem::remove_all(dir_); }
+  ~Loading() override {
+    chmod(dir_.c_str(), 0700);
+    std::filesystem::remove_all(dir_);
+  }
 
   // A data file the run must leave byte-identical.
   void put(const std::string& name, const std::string& bytes) {
@@ -52,20 +57,28 @@ class Loading : public ::testing::Test {
     files_[name] = bytes;
   }
 
+  // Runs the program and checks the files; a file of no read permission is made
+  // readable for the check.
   ChildRun run(const std::string& input, const std::vector<std::string>& args = {},
-               const std::string& stdout_path = "") {
-    ChildRun result = run_program(QUINTOLEX_EXE, args, dir_, input, stdout_path);
+               const ProgramIo& io = {}) {
+    ChildRun result = run_program(QUINTOLEX_EXE, args, dir_, input, io);
     std::map<std::string, std::string> found;
     for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+      std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_read,
+                                   std::filesystem::perm_options::add);
       found[entry.path().filename().string()] = read_file(entry.path().string());
     }
-    EXPECT_EQ(found, files_) << "the files in the directory after the run";
+    for (const auto& [name, bytes] : found) {
+      EXPECT_TRUE(files_.count(name) != 0 && files_[name] == bytes)
+          << name << " after the run, " << bytes.size() << " bytes: " << visible(bytes.substr(0, 200));
+    }
+    EXPECT_EQ(found.size(), files_.size()) << "the number of files in the directory after the run";
     return result;
   }
 
   void expect_run(const std::string& input, const std::string& out, const std::string& err, int status,
-                  const std::vector<std::string>& args = {}) {
-    ChildRun got = run(input, args);
+                  const std::vector<std::string>& args = {}, const ProgramIo& io = {}) {
+    ChildRun got = run(input, args, io);
     EXPECT_EQ(got.status, status);
     EXPECT_EQ(visible(got.out), visible(out));
     EXPECT_EQ(visible(got.err), visible(err));
@@ -75,12 +88,21 @@ class Loading : public ::testing::Test {
   std::map<std::string, std::string> files_;
 };
 
-// Every layout loads the pairs (0, 0) and (10, 10); a data error ends the run with
-// the READ report naming the file.
+// Every layout loads the pairs (0, 0) and (10, 10), a few a third point; a data error
+// ends the run with the READ report naming the file.
 TEST_F(Loading, DataFiles) {
+  std::string bytes_down;  // every byte value from 255 (no end of file) down to 0
+  for (int i = 255; i >= 0; --i) bytes_down += static_cast<char>(i);
+  const std::string blank_lines(1000000, '\n');
+  const std::string blank_megabytes(3 << 20, ' ');
+  // Two null values at the end of the file complete a pair of never-written slots: the
+  // point (0, 0) after (10, 10) ends the profile at t = 0.
+  const Results null_point = {"0.000000E+00", "0.000000E+00", "10.000000", "0.000000E+00"};
   const struct {
-    const char* data;
+    std::string data;
     int error = 0;
+    int count = 2;
+    Results results = kRising;
   } cases[] = {
       {"0 0\n10 10\n"},
       {"0\n0\n10\n10\n"},            // one value per line
@@ -107,13 +129,31 @@ TEST_F(Loading, DataFiles) {
       {"1.5*2 1\n", F_INVALID_REPEAT},
       {"-2*3\n", F_INVALID_REPEAT},
       {"2*3*4\n", F_INVALID_REPEAT},
+      // Not text: bytes of every value, NULs, a NUL right after a value.
+      {"0 0\n" + bytes_down + bytes_down, F_INVALID_REAL},
+      {std::string(4096, '\0'), F_INVALID_REAL},
+      {"0 1\0\n10 10\n"s, F_INVALID_REAL},
+      // Lines of megabytes: blanks or a third column after a pair, blanks between its
+      // values, a million blank lines around and between the records.
+      {"0 0" + blank_megabytes + "\n10 10\n"},
+      {"0 0 " + std::string(3 << 20, '7') + "\n10 10\n"},
+      {"0" + blank_megabytes + "0\n10 10\n"},
+      {blank_lines + "0 0\n" + blank_lines + "10 10" + blank_lines},
+      // Values of millions of digits: zeros around 10, and a number beyond any real.
+      {"0 0\n" + std::string(2 << 20, '0') + "10 10." + std::string(2 << 20, '0') + "\n"},
+      {"0 " + std::string(2 << 20, '1') + "\n", F_REAL_OUT_OF_RANGE},
+      // The file ends right after a repeat count, which ends the last record: r null
+      // values. One leaves the pair cut, so not counted; two or more complete it.
+      {"0 0\n10 10\n1*"},
+      {"0 0\n10 10\n2*", 0, 3, null_point},
+      {"0 0\n10 10\n3*", 0, 3, null_point},
   };
   // A data error comes after the blank record of the open; the exit path ends it.
   const std::string stopped = e2e::Transcript().banner_and_name().line("  ").exit().bytes();
   for (const auto& c : cases) {
-    SCOPED_TRACE(visible(c.data));
+    SCOPED_TRACE(visible(c.data.substr(0, 40)) + "... " + std::to_string(c.data.size()) + " bytes");
     put("d.txt", c.data);
-    if (c.error == 0) expect_run("d.txt\n\n", ordinary_run(2), "", 0);
+    if (c.error == 0) expect_run("d.txt\n\n", ordinary_run(c.count, c.results), "", 0);
     if (c.error != 0) expect_run("d.txt\n\n", stopped, report("READ", "d.txt", c.error), 1);
   }
 }
@@ -152,6 +192,7 @@ TEST_F(Loading, RunsEndedByAReport) {
   const struct {
     const char* input;
     std::string out, err;
+    ProgramIo io = {};
   } cases[] = {
       // End of input at the name prompt: the line behind the prompt is still pending.
       {"", e2e::Transcript(named).raw("\r\n").bytes(), report("READ", "CON", F_END_OF_FILE)},
@@ -163,14 +204,50 @@ TEST_F(Loading, RunsEndedByAReport) {
       {"   bad.txt  \n", loading, "\r\nrun-time error F6510: READ(bad.txt)\r\n- invalid real value\r\n"},
       // Reading a process's own memory from offset 0 fails.
       {"/proc/self/mem\n", loading, report("READ", "/proc/self/mem", F_READ_FAILED)},
+      // Standard streams: output on a full disk or refused, input closed; with standard
+      // error closed the report is lost, and the data file must not take its place.
+      {"bad.txt\n", "", report("WRITE", "CON", F_DISK_FULL), {.stdout_path = "/dev/full"}},
+      {"bad.txt\n", "", report("WRITE", "CON", F_WRITE_DENIED), {.sealed_stdout = true}},
+      {"bad.txt\n", e2e::Transcript(named).raw("\r\n").bytes(), report("READ", "CON", F_READ_FAILED),
+       {.close_stdin = true}},
+      {"bad.txt\n", loading, "", {.close_stderr = true}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(visible(c.input));
-    expect_run(c.input, c.out, c.err, 1);
+    SCOPED_TRACE(visible(c.input) + " in row " + std::to_string(&c - cases));
+    expect_run(c.input, c.out, c.err, 1, {}, c.io);
   }
-  ChildRun full = run("bad.txt\n", {}, "/dev/full");  // a full disk on standard output
-  EXPECT_EQ(full.status, 1);
-  EXPECT_EQ(visible(full.err), visible(report("WRITE", "CON", F_DISK_FULL)));
+}
+
+// With standard output closed the run goes to its ordinary end, writing nothing into
+// the data file, whose descriptor would otherwise take the number of standard output.
+TEST_F(Loading, ClosedStandardOutput) {
+  put("d.txt", "0 0\n10 10\n");
+  expect_run("d.txt\n\n", "", "", 0, {}, {.close_stdout = true});
+}
+
+// File permissions bind the run (as root it runs unprivileged): a read-only file is
+// opened read-only and loads, a write-only one opens but cannot be read, and a
+// missing file cannot be created in a directory that cannot be written.
+TEST_F(Loading, FilePermissions) {
+  put("d.txt", "0 0\n10 10\n");
+  const e2e::Transcript named = e2e::Transcript().banner_and_name();
+  const struct {
+    const char* input;
+    mode_t file_mode, dir_mode;
+    std::string out, err;
+    int status;
+  } cases[] = {
+      {"d.txt\n\n", 0444, 0555, ordinary_run(2), "", 0},
+      {"d.txt\n", 0222, 0755, e2e::Transcript(named).line("  ").exit().bytes(),
+       report("READ", "d.txt", F_READ_FAILED), 1},
+      {"new.txt\n", 0644, 0555, e2e::Transcript(named).exit().bytes(),
+       report("OPEN", "new.txt", F_OPEN_FAILED), 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.input);
+    ASSERT_EQ(chmod((dir_ + "/d.txt").c_str(), c.file_mode) | chmod(dir_.c_str(), c.dir_mode), 0);
+    expect_run(c.input, c.out, c.err, c.status, {}, {.unprivileged = true});
+  }
 }
 
 // The bundled sample through the command-line replacement of a blank name, as the

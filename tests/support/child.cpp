@@ -1,6 +1,8 @@
 #include "child.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -68,10 +70,9 @@ ChildRun run_in_child(const std::function<void()>& body, const std::string& inpu
 }
 
 ChildRun run_program(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& cwd, const std::string& input,
-                     const std::string& stdout_path) {
+                     const std::string& cwd, const std::string& input, const ProgramIo& io) {
   std::string in_path = temp_file_with(input);
-  std::string out_path = stdout_path.empty() ? temp_file_with("") : "";
+  std::string out_path = io.stdout_path.empty() ? temp_file_with("") : "";
   std::string err_path = temp_file_with("");
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
@@ -83,8 +84,20 @@ ChildRun run_program(const std::string& program, const std::vector<std::string>&
   if (pid == 0) {
     if (chdir(cwd.c_str()) != 0) _exit(126);
     redirect(in_path, 0, O_RDONLY);
-    redirect(stdout_path.empty() ? out_path : stdout_path, 1, O_WRONLY | O_TRUNC);
+    redirect(io.stdout_path.empty() ? out_path : io.stdout_path, 1, O_WRONLY | O_TRUNC);
     redirect(err_path, 2, O_WRONLY | O_TRUNC);
+    if (io.sealed_stdout) {
+      int fd = memfd_create("sealed-stdout", MFD_ALLOW_SEALING);
+      if (fd < 0 || fcntl(fd, F_ADD_SEALS, F_SEAL_WRITE) != 0 || dup2(fd, 1) != 1) _exit(126);
+      close(fd);
+    }
+    if (io.close_stdin) close(0);
+    if (io.close_stdout) close(1);
+    if (io.close_stderr) close(2);
+    if (io.unprivileged && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+      _exit(126);
+    }
     execv(program.c_str(), argv.data());
     _exit(127);
   }

@@ -22,12 +22,21 @@ struct ChildRun {
 // status 0 if `body` returns.
 ChildRun run_in_child(const std::function<void()>& body, const std::string& input = "");
 
-// Runs `program` with `args` in directory `cwd`, standard input from `input`.
-// `stdout_path`, when not empty, replaces standard output by that file (for
-// example /dev/full).
+// How a program's standard streams are set up, and whether file permissions bind it.
+struct ProgramIo {
+  std::string stdout_path = {};  // when not empty, standard output is this file (/dev/full)
+  bool close_stdin = false;      // descriptors closed before the program starts
+  bool close_stdout = false;
+  bool close_stderr = false;
+  bool sealed_stdout = false;    // a memory file sealed against writes: write(2) fails, EPERM
+  bool unprivileged = false;     // when run as root, the program runs as uid and gid 65534
+};
+
+// Runs `program` with `args` in directory `cwd`, standard input from `input`, the
+// streams set up as `io` says (the bytes of a replaced or closed stream are not
+// captured).
 ChildRun run_program(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& cwd, const std::string& input,
-                     const std::string& stdout_path = "");
+                     const std::string& cwd, const std::string& input, const ProgramIo& io = {});
 
 // A fresh empty directory under the system's temporary directory.
 std::string make_temp_dir();
