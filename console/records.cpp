@@ -219,6 +219,10 @@ void put_number_text(const std::string& text, int field) {
   if (width >= room) {
     end_line();
     room = LINE_ROOM - width;
+    // The new line's first character is its carriage control. A number as wide as
+    // its field (after a text item) has no blank of its own to give for it, and would
+    // lose its sign or first digit: it gets one.
+    if (pending_blanks == 0) pending_blanks = 1;
   } else {
     room -= width;
   }

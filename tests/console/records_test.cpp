@@ -131,8 +131,18 @@ TEST(ConsoleBytes, Scenarios) {
          put_text_item(std::string(70, 'y'));
          put_real_item(1.0f);
          end_list_record();
+         // Numbers as wide as their field: the new line's carriage-control blank
+         // comes first, so no sign or digit is taken for it.
+         begin_list_record();
+         put_text_item(std::string(70, 'y'));
+         put_integer_item(-1234567890);
+         put_text_item(std::string(60, 'z'));
+         put_real_item(-1234567.0f);
+         end_list_record();
        },
-       std::string(70, 'y') + "\r\n" + blanks(6) + "1.000000", 0},
+       std::string(70, 'y') + "\r\n" + blanks(6) + "1.000000\r\n" + std::string(70, 'y') +
+           "\r\n-1234567890" + std::string(60, 'z') + "\r\n-1234567.000000",
+       0},
       {"carriage control: 0, 1, +, blank and other characters; empty records",
        [] {
          write_literal_record("0first");
