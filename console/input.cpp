@@ -478,7 +478,9 @@ void OPEN_DATA_FILE(int unit, const char (&fname)[20]) {
   data_name[length] = '\0';
   data_name_length = length;
   note_io_statement(IoStatement::Open, data_unit_name());
-  int fd = name.size() < NAME_CAPACITY ? above_standard_streams(open_or_create(data_name)) : -1;
+  // A name holding a NUL names no file: the platform would open the part before it.
+  const bool nameable = name.size() < NAME_CAPACITY && name.find('\0') == std::string_view::npos;
+  int fd = nameable ? above_standard_streams(open_or_create(data_name)) : -1;
   if (fd < 0) {
     runtime_io_error(F_OPEN_FAILED, IoStatement::Open, name, io_error_message(F_OPEN_FAILED));
   }

@@ -190,7 +190,7 @@ TEST_F(Loading, RunsEndedByAReport) {
   const std::string opened = e2e::Transcript(named).exit().bytes();
   const std::string loading = e2e::Transcript(named).line("  ").exit().bytes();
   const struct {
-    const char* input;
+    std::string input;
     std::string out, err;
     ProgramIo io = {};
   } cases[] = {
@@ -200,6 +200,8 @@ TEST_F(Loading, RunsEndedByAReport) {
        report("READ", "CON", F_END_OF_FILE)},
       {" nodir/d.txt\n", opened, report("OPEN", "nodir/d.txt", F_OPEN_FAILED)},
       {".\n", opened, report("OPEN", ".", F_OPEN_FAILED)},  // a directory
+      // A name holding a NUL names no file; "new" must not be created in its place.
+      {std::string("new\0zz\n", 7), opened, report("OPEN", std::string("new\0zz", 6), F_OPEN_FAILED)},
       // A data error names the file as opened: leading blanks trimmed.
       {"   bad.txt  \n", loading, "\r\nrun-time error F6510: READ(bad.txt)\r\n- invalid real value\r\n"},
       // Reading a process's own memory from offset 0 fails.
