@@ -1,11 +1,15 @@
 # Front door: `make run` builds the program and starts it on the bundled sample
 # (press Enter at the prompt to take examples/peak.txt); `make test` builds and runs
-# every test. Both install the Debian build packages first when some are missing.
+# every test: the suite in the ordinary build, the same suite built with the address
+# and undefined-behaviour sanitizers, and a minute of fuzzing for each harness. All
+# of them install the Debian build packages first when some are missing.
+# `make check` runs the ordinary suite alone.
 
 BUILD ?= build
 JOBS ?= 2
+FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build run test bench clean
+.PHONY: all deps build run test check check-sanitized fuzz bench clean
 
 all: build
 
@@ -19,8 +23,18 @@ build: deps
 run: build
 	$(BUILD)/quintolex examples/peak.txt
 
-test: build
+test: check check-sanitized fuzz
+
+check: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+check-sanitized: deps
+	cmake -S . -B $(BUILD)-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUINTOLEX_SANITIZE=ON
+	cmake --build $(BUILD)-sanitize -j$(JOBS)
+	cd $(BUILD)-sanitize && ctest --output-on-failure -j$(JOBS)
+
+fuzz: deps
+	FUZZ_BUILD=$(BUILD)-fuzz FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) tools/fuzz.sh
 
 bench: build
 	$(BUILD)/bench/quadrature/quadrature_bench
@@ -28,4 +42,4 @@ bench: build
 	$(BUILD)/bench/driver/integration_bench
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz
