@@ -441,6 +441,10 @@ int above_standard_streams(int fd) {
 // Opens an existing file without change, read-write, else read-only, else
 // write-only; creates a missing one empty. Returns -1 when neither works.
 int open_or_create(const char* path) {
+  // A named pipe is opened for reading only: a pipe the program also held open for
+  // writing would never reach its end once the real writer is done.
+  struct stat named;
+  if (::stat(path, &named) == 0 && S_ISFIFO(named.st_mode)) return ::open(path, O_RDONLY | O_CLOEXEC);
   for (int attempt = 0; attempt < 2; ++attempt) {
     int fd = ::open(path, O_RDWR | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {

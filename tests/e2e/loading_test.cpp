@@ -3,7 +3,10 @@
 // The finer pair syntax is checked on READ_PAIR (tests/console/input_test.cpp).
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -225,6 +228,24 @@ TEST_F(Loading, RunsEndedByAReport) {
 TEST_F(Loading, ClosedStandardOutput) {
   put("d.txt", "0 0\n10 10\n");
   expect_run("d.txt\n\n", "", "", 0, {}, {.close_stdout = true});
+}
+
+// A named pipe is read until its writer closes it. Held open for writing by the
+// program too, it would never reach its end and the run would hang.
+TEST_F(Loading, NamedPipeEndsWhenItsWriterCloses) {
+  const std::string pipe_dir = make_temp_dir();  // not in the checked directory: reading blocks
+  const std::string pipe = pipe_dir + "/pipe";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  const pid_t writer = fork();
+  if (writer == 0) {
+    const int fd = open(pipe.c_str(), O_WRONLY);
+    _exit(fd >= 0 && write(fd, "0 0\n10 10\n", 10) == 10 ? 0 : 1);
+  }
+  expect_run("\n\n", ordinary_run(2), "", 0, {pipe});  // the name from the command line
+  int status = -1;
+  waitpid(writer, &status, 0);
+  EXPECT_EQ(status, 0);
+  std::filesystem::remove_all(pipe_dir);
 }
 
 // File permissions bind the run (as root it runs unprivileged): a read-only file is
