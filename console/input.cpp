@@ -366,6 +366,7 @@ void READ_FILE_NAME(char (&fname)[20]) {
   // The line is a record: it ends with LF, and a CR directly before the LF belongs
   // to the line end. Only the first 20 characters are kept, and the last one seen
   // is remembered for the CR before the LF and the terminal's end-of-input mark.
+  constexpr int COUNT_LIMIT = 1 << 20;  // any length above 130 tells the same
   int count = 0;
   int last = -1;
   int before_last = -1;
@@ -379,7 +380,7 @@ void READ_FILE_NAME(char (&fname)[20]) {
     any = true;
     if (c == '\n') break;
     if (count < 20) fname[count] = static_cast<char>(c);
-    ++count;
+    if (count < COUNT_LIMIT) ++count;  // a line of gigabytes cannot overflow the count
     before_last = last;
     last = c;
   }
