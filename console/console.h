@@ -65,6 +65,12 @@ inline constexpr int EXIT_NORMAL = 0;          // the ordinary end after the pau
 inline constexpr int EXIT_RUNTIME_ERROR = 1;   // after a run-time error report
 inline constexpr int EXIT_ERROR_STOP = 2;      // a stop caused by an error
 
+// Start-up of the console: a write to a pipe whose reader has gone then fails like
+// any other write that is not refused for space or access, is ignored and the run
+// goes on, instead of the process ending by a signal. Commands run at the pause
+// start with the default action again.
+void ignore_broken_pipes();
+
 // Ends a pending line, writes "Stop - Program terminated." CR LF (or the given text
 // and CR LF) and ends the process with the given status through `normal_exit`.
 [[noreturn]] void stop_run(int status);

@@ -1,6 +1,7 @@
 // The pause at the end of a run: holds the console until the user answers, and runs
 // the answer as a command line when it is one.
 
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,8 +27,19 @@ char answer[LONGEST_COMMAND + 2];
 // Starts `program` with the argument list and waits for it; false when it could not
 // be started at all.
 bool run_and_wait(const char* program, char* const argv[]) {
+  // The command gets the default action of a broken pipe, which the program itself
+  // ignores, so pipelines in it end as they would from a shell.
+  posix_spawnattr_t attributes;
+  sigset_t defaults;
+  posix_spawnattr_init(&attributes);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attributes, &defaults);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t child = 0;
-  if (posix_spawn(&child, program, nullptr, nullptr, argv, environ) != 0) return false;
+  const int failed = posix_spawn(&child, program, nullptr, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
+  if (failed != 0) return false;
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }

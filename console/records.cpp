@@ -5,6 +5,7 @@
 // output, a console read, the pause, the stop or the exit comes. All bytes pass
 // through one buffer that is written to standard output with write(2).
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -349,6 +350,8 @@ void stop_run(int status, std::string_view text) {
   }
   normal_exit(status);
 }
+
+void ignore_broken_pipes() { ::signal(SIGPIPE, SIG_IGN); }
 
 void normal_exit(int status) {
   close_data_unit();

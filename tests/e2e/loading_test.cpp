@@ -225,9 +225,11 @@ TEST_F(Loading, RunsEndedByAReport) {
 
 // With standard output closed the run goes to its ordinary end, writing nothing into
 // the data file, whose descriptor would otherwise take the number of standard output.
+// Output to a pipe whose reader has gone is lost the same way, and the run goes on.
 TEST_F(Loading, ClosedStandardOutput) {
   put("d.txt", "0 0\n10 10\n");
   expect_run("d.txt\n\n", "", "", 0, {}, {.close_stdout = true});
+  expect_run("d.txt\n\n", "", "", 0, {}, {.broken_pipe_stdout = true});
 }
 
 // A named pipe is read until its writer closes it. Held open for writing by the

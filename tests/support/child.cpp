@@ -91,6 +91,8 @@ ChildRun run_program(const std::string& program, const std::vector<std::string>&
       if (fd < 0 || fcntl(fd, F_ADD_SEALS, F_SEAL_WRITE) != 0 || dup2(fd, 1) != 1) _exit(126);
       close(fd);
     }
+    int ends[2];
+    if (io.broken_pipe_stdout && (pipe(ends) != 0 || close(ends[0]) != 0 || dup2(ends[1], 1) != 1)) _exit(126);
     if (io.close_stdin) close(0);
     if (io.close_stdout) close(1);
     if (io.close_stderr) close(2);

@@ -29,6 +29,7 @@ struct ProgramIo {
   bool close_stdout = false;
   bool close_stderr = false;
   bool sealed_stdout = false;    // a memory file sealed against writes: write(2) fails, EPERM
+  bool broken_pipe_stdout = false;  // a pipe whose reader has gone: write(2) fails, EPIPE
   bool unprivileged = false;     // when run as root, the program runs as uid and gid 65534
 };
 
