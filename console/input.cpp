@@ -135,15 +135,26 @@ inline bool ends_value(int c) {
   return c == ' ' || c == '\t' || c == ',' || c == '/' || c == '\n' || c == '\r' || c < 0;
 }
 
-// The value being read, rewritten for the standard conversion: an optional "-",
-// the digits with their point, and "e", the exponent's sign and digits.
-std::string value_text(64, '\0');
-std::size_t value_length = 0;
+// The significant digits of the value being read (from its first non-zero digit
+// on), at most SIGNIFICANT_LIMIT of them: a value of any length is held in a fixed
+// space. A non-zero digit beyond them is kept as one final 1, which rounds to the
+// same double: no two neighbouring doubles are told apart only by digits past the
+// 767th significant one.
+constexpr std::size_t SIGNIFICANT_LIMIT = 800;
+char significant[SIGNIFICANT_LIMIT];
+std::size_t significant_count = 0;
+bool dropped_nonzero = false;
 
-inline void keep(int c) {
-  if (value_length == value_text.size()) value_text.resize(value_text.size() * 2);
-  value_text[value_length++] = static_cast<char>(c);
+inline void keep_significant(int c) {
+  if (significant_count < SIGNIFICANT_LIMIT) {
+    significant[significant_count++] = static_cast<char>(c);
+  } else if (c != '0') {
+    dropped_nonzero = true;
+  }
 }
+
+// Exponents are counted up to this size; anything larger is far out of range.
+constexpr long long EXPONENT_LIMIT = 1000000000000000LL;
 
 // Whatever follows a value that is not one of its separators: a "*" anywhere but
 // after a leading unsigned count is a bad repeat count, anything else a bad value.
@@ -158,7 +169,7 @@ constexpr double READ_BOUND = 0x1.fffffe0000001p+127;
 // Converts the collected text to double precision and rounds it to a real. The
 // decimal exponent estimate tells an overflow from an underflow when the standard
 // conversion reports that the value is out of the range of a double.
-float convert_value(const char* first, const char* last, bool all_zero, long decimal_exponent) {
+float convert_value(const char* first, const char* last, bool all_zero, long long decimal_exponent) {
   bool negative = (*first == '-');
   double wide = 0.0;
   if (!all_zero) {
@@ -239,29 +250,33 @@ struct Item {
 // at the separator after it without taking it. A run of unsigned digits followed by
 // "*" is a repeat count; after it the value is read again, now without a count.
 void read_item(Item& item, bool count_allowed) {
-  value_length = 0;
+  significant_count = 0;
+  dropped_nonzero = false;
   int c = peek();
   bool signed_value = false;
+  bool negative = false;
   if (c == '+' || c == '-') {
     signed_value = true;
-    if (c == '-') keep('-');
+    negative = (c == '-');
     take();
     c = peek();
   }
-  int digits = 0;
-  long leading = 0;  // places of the first non-zero digit before (+) or after (-) the point
+  bool any_digit = false;
+  long long leading = 0;  // places of the first non-zero digit before (+) or after (-) the point
   bool seen_nonzero = false;
   while (is_digit(c)) {
-    keep(c);
-    ++digits;
+    any_digit = true;
     if (c != '0') seen_nonzero = true;
-    if (seen_nonzero) ++leading;
+    if (seen_nonzero) {
+      keep_significant(c);
+      ++leading;
+    }
     take();
     c = peek();
   }
-  if (c == '*' && count_allowed && !signed_value && digits > 0) {
+  if (c == '*' && count_allowed && !signed_value && any_digit) {
     if (!seen_nonzero) data_error(F_INVALID_REPEAT);  // a count of zero
-    item.repeat = leading > 1 ? 2 : value_text[value_length - 1] - '0';
+    item.repeat = leading > 1 ? 2 : significant[0] - '0';  // only up to two copies are used
     take();
     c = peek();
     if (ends_value(c)) {
@@ -273,23 +288,22 @@ void read_item(Item& item, bool count_allowed) {
     return;
   }
   if (c == '.') {
-    keep('.');
     take();
     c = peek();
     while (is_digit(c)) {
-      keep(c);
-      ++digits;
+      any_digit = true;
       if (c != '0') seen_nonzero = true;
+      if (seen_nonzero) keep_significant(c);
       if (!seen_nonzero) --leading;
       take();
       c = peek();
     }
   }
-  if (digits == 0) {
+  if (!any_digit) {
     if (ends_value(c)) data_error(F_INVALID_REAL);  // a sign or a point alone
     bad_value_character(c);
   }
-  long exponent = 0;
+  long long exponent = 0;
   bool has_exponent = false;
   if (c == 'E' || c == 'e' || c == 'D' || c == 'd') {
     take();
@@ -299,31 +313,38 @@ void read_item(Item& item, bool count_allowed) {
     has_exponent = true;  // a sign directly after the digits starts the exponent
   }
   if (has_exponent) {
-    keep('e');
     bool exponent_negative = false;
     if (c == '+' || c == '-') {
       exponent_negative = (c == '-');
-      keep(c);
       take();
       c = peek();
     }
-    int exponent_digits = 0;
+    bool any_exponent_digit = false;
     while (is_digit(c)) {
-      keep(c);
-      ++exponent_digits;
-      if (exponent < 100000000) exponent = exponent * 10 + (c - '0');
+      any_exponent_digit = true;
+      if (exponent < EXPONENT_LIMIT) exponent = exponent * 10 + (c - '0');
       take();
       c = peek();
     }
-    if (exponent_digits == 0) {
+    if (!any_exponent_digit) {
       if (ends_value(c)) data_error(F_INVALID_REAL);  // the value stops after E or a sign
       bad_value_character(c);
     }
     if (exponent_negative) exponent = -exponent;
   }
   if (!ends_value(c)) bad_value_character(c);
-  item.value = convert_value(value_text.data(), value_text.data() + value_length, !seen_nonzero,
-                             exponent + leading);
+  // The standard conversion reads the value as [-]0.<significant digits>e<places>.
+  char text[SIGNIFICANT_LIMIT + 32];
+  std::size_t length = 0;
+  if (negative) text[length++] = '-';
+  text[length++] = '0';
+  text[length++] = '.';
+  std::memcpy(text + length, significant, significant_count);
+  length += significant_count;
+  if (dropped_nonzero) text[length++] = '1';
+  const long long places = exponent + leading;
+  length += static_cast<std::size_t>(std::snprintf(text + length, sizeof text - length, "e%lld", places));
+  item.value = convert_value(text, text + length, !seen_nonzero, places);
 }
 
 }  // namespace

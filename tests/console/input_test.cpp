@@ -86,6 +86,11 @@ TEST(ReadPair, FreeFormSyntax) {
   }
   long_file.resize(long_file.size() - 2);
   const std::string long_digits = "0." + std::string(3000, '0') + "1e3001 " + std::string(400, '9') + "e-400\n";
+  // Halfway between two doubles, the second of which rounds up to the next real: a
+  // non-zero digit a thousand places on still decides, exactly halfway ties to even
+  // (signed with "+", read by the general path, which holds at most 800 digits).
+  const std::string halfway = "1.00000005960464488641292746251565404236316680908203125";
+  const std::string past_halfway = "+" + halfway + std::string(1000, '0') + "1 +" + halfway + "\n";
   const struct {
     std::string data, shown;
   } cases[] = {
@@ -110,6 +115,7 @@ TEST(ReadPair, FreeFormSyntax) {
       // Underflow and extreme exponents convert without a trap.
       {"1e-50 -1e-400\n1e-320 1.0e-0000000000000000000000001\n1e-45 0e99999999999\n" + long_digits,
        "0 -0|0 0.100000001|1.40129846e-45 0|1 1|end 9 9"},
+      {past_halfway, "1.00000012 1|end 9 9"},
   };
   for (const auto& c : cases) EXPECT_EQ(pairs(c.data), c.shown) << visible(c.data.substr(0, 80));
 }
