@@ -138,8 +138,9 @@ inline bool ends_value(int c) {
 // The significant digits of the value being read (from its first non-zero digit
 // on), at most SIGNIFICANT_LIMIT of them: a value of any length is held in a fixed
 // space. A non-zero digit beyond them is kept as one final 1, which rounds to the
-// same double: no two neighbouring doubles are told apart only by digits past the
-// 767th significant one.
+// same double: every value halfway between two doubles has at most 767 significant
+// digits, so the digits past the 800th only tell whether the value lies above the
+// digits kept.
 constexpr std::size_t SIGNIFICANT_LIMIT = 800;
 char significant[SIGNIFICANT_LIMIT];
 std::size_t significant_count = 0;

@@ -17,7 +17,7 @@ extern float CMAX;
 // Reads the pairs of the data file with `read_pair` (READ_PAIR in the program) into
 // points 1, 2, ... of T and C, sets N and CMAX (the largest concentration, never
 // below 0). A pair cut by the end of the file is not counted, though a time it
-// read stays in the slot after the last point. Returns false, with the tables full
+// read stays in T(N+1) when the tables have that slot. Returns false, with the tables full
 // (N = CAPACITY), when a 200001st complete pair was read; it is not stored.
 bool load_table(bool (*read_pair)(float& time, float& concentration));
 
