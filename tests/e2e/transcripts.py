@@ -81,7 +81,8 @@ def run_case(case, programs):
     keys = dict(setup)
     if argv[0] not in programs:
         return [f"cmd names {argv[0]!r}, which is not one of the programs given: {sorted(programs)}"]
-    root = tempfile.mkdtemp(prefix="quintolex-case-")
+    # An unprivileged run must reach its files whatever the temporary directory is.
+    root = tempfile.mkdtemp(prefix="quintolex-case-", dir="/tmp" if "user" in keys else None)
     try:
         os.chmod(root, 0o755)
         work = os.path.join(root, "work")
@@ -89,7 +90,11 @@ def run_case(case, programs):
             shutil.copytree(os.path.join(case, "files"), work)
         else:
             os.mkdir(work)
-        os.chmod(work, 0o755)
+        for folder, dirs, names in os.walk(work):  # the modes a checkout's umask may have narrowed
+            os.chmod(folder, 0o755)
+            for name in names:
+                path = os.path.join(folder, name)
+                os.chmod(path, 0o755 if os.stat(path).st_mode & 0o100 else 0o644)
         program = programs[argv[0]]
         user = {}
         if "user" in keys and os.geteuid() == 0:
