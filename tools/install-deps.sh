@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the builds need, when some are missing: the compiler,
-# the test and benchmark libraries, and clang with its fuzzing runtime.
+# the test and benchmark libraries, clang with its fuzzing runtime, libxml2 (the plot
+# titles, and the plot tests' XML parser), and the SVG renderer the plot tests run.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
+packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
+          libxml2-dev librsvg2-bin)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
