@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the builds need, when some are missing: the compiler,
-# the test and benchmark libraries, clang with its fuzzing runtime, libxml2 (the plot
-# titles, and the plot tests' XML parser), and the SVG renderer the plot tests run.
+# the test and benchmark libraries, and clang with its fuzzing runtime.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev
-          libxml2-dev librsvg2-bin)
+packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
 missing=()
+# The plot renderer's XML library, and what its tests and the installation test run:
+# the SVG renderer and groff.
+packages+=(libxml2-dev librsvg2-bin groff-base)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
