@@ -6,6 +6,7 @@
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
 
+#include <cmath>
 #include <sstream>
 
 namespace {
@@ -41,7 +42,7 @@ struct Case { batch::PlotData plot; std::string title; double spike_top_below = 
 TEST(RenderSvg, EveryPlotIsSmallFiniteWellFormedAndRenders) {
   const std::string dash = " \xE2\x80\x94 peak area ";
   const std::vector<Case> cases = {
-      {{"empty.txt", 0, {}}, "empty.txt" + dash + "0"},
+      {{"empty.txt", 0, {}, 1e308, HUGE_VAL}, "empty.txt" + dash + "0"},
       {{"one.txt", 0, {{5, 2, 5, 2}}, 5, 5, false, 0, 0, true, 2}, "one.txt" + dash + "0"},
       {{"flat.txt", 3, {{0, 3, 5, 3}, {5, 3, 10, 3}}, 0, 10, true, 3, 3}, "flat.txt" + dash + "3"},
       {{"span.txt", 0, {{2, 1, 2, 4}}, 2, 2}, "span.txt" + dash + "0"},
