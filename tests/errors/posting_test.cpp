@@ -45,6 +45,8 @@ TEST(Posting, PlaceholdersAreSubstituted) {
       {[] {}, std::string(1100, 'a'), ".  " + std::string(1021, 'a')},
       {[] { SET_TEXT_PARAM(1, std::string(200, 'b')); }, std::string(900, 'a') + "%(L1)tail",
        ".  " + std::string(900, 'a') + std::string(121, 'b')},
+      // A key found inside a value: its digits run far past the store, whose rest is taken.
+      {[] { SET_TEXT_PARAM(1, "*L2*4294967299%x"); SET_TEXT_PARAM(2, "ab"); }, "%(L2)", ".  x*L2*2%ab"},
       // The store takes six such entries of 47 characters; the seventh is lost.
       {[] { for (int k = 1; k <= 7; ++k) SET_TEXT_PARAM(k, FORTY); }, "%(L6)|%(L7)",
        ".  " + FORTY + "|%(L7)"},
