@@ -1,7 +1,6 @@
 // Error reporting through its public routines. Posting that prints nothing runs in the
 // test process; a scenario that prints or stops runs in a child process from an
-// untouched state. Records are given as written: the console drops the first
-// (carriage-control) character of each and writes CR LF between them.
+// untouched state.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -85,156 +84,105 @@ TEST(Posting, StoreSubstitutionAndRecording) {
   }
 }
 
-const std::string TRACE = "     Here is a traceback of subprogram calls in reverse order:\n"
-                          "     Routine name                    Error type  Error code\n"
-                          "     ------------                    ----------  ----------";
-
-// One traceback row: the name in 32 columns, type and code right-justified in 6.
-std::string row(const std::string& name, int type, int code, bool internal = false) {
-  char text[128];
-  std::snprintf(text, sizeof text, "     %-32s%6d      %6d%s", name.c_str(), type, code,
-                internal ? "    (Called internally)" : "");
-  return text;
-}
 void say(const std::string& text) { write_literal_record(text); }
 void show_types(const std::string& label) {  // " <label> N1RTY(0) N1RTY(1)"
   say(" " + label + " " + std::to_string(N1RTY(0)) + " " + std::to_string(N1RTY(1)));
 }
 
-struct Scenario {
-  const char* name;
-  void (*body)();
-  std::vector<std::string> records;  // a record holding "\n" stands for several
-  bool stops;                        // ends with the stop line and exit status 2
-};
-
+// Each scenario runs from an untouched state; expected/<name>.out holds the bytes the
+// console must show, derived by hand from the message layout.
 TEST(PrintingAndStack, WorkedBlocksPolicyAndMisuse) {
-  std::string full = "\n *** TERMINAL ERROR 1 from RTN50.  Error condition in E1PSH.  Push would\n"
-                     " ***          cause stack level to exceed 50. \n" + TRACE + "\n" + row("RTN50", 5, 1, true);
-  for (int level = 49; level >= 2; --level)
-    full.append("\n").append(row("RTN" + std::to_string(level), 0, 0, level > 2));
-  const Scenario scenarios[] = {
-      {"WARNING code 2 of Q2AGS called from the user: printed at the pop, the run goes on", [] {
+  const struct { const char* name; void (*body)(); bool stops; } scenarios[] = {
+      // The worked blocks: a WARNING printed at the pop, the run going on with the type
+      // propagated to the user level; a FATAL that ends the run before the area report.
+      {"warning_2_called_from_the_user", [] {
          E1PSH("Q2AGS "); SET_REAL_PARAM(1, 0.001f); SET_REAL_PARAM(2, 0.001f);
          E1MES(TYPE_WARNING, 2, "Roundoff error has been detected.  The requested tolerances, "
                                 "ERRABS = %(R1) and ERRREL = %(R2), cannot be reached.");
          E1POP("Q2AGS"); show_types("next");
-       }, {"", " *** WARNING  ERROR 2 from Q2AGS.  Roundoff error has been detected.  The",
-           " ***          requested tolerances, ERRABS = 1.000000E-03 and ERRREL = ",
-           " ***          1.000000E-03, cannot be reached.", " next 3 3"}, false},
-      {"FATAL code 1 of Q2AGS called from the user: the area report never comes", [] {
+       }, false},
+      {"fatal_1_called_from_the_user", [] {
          E1PSH("Q2AGS "); SET_INT_PARAM(1, 200000);
          E1MES(TYPE_FATAL, 1, "The maximum number of subintervals allowed MAXSUB = %(I1) has been "
                "reached.  Use Q2AGS and increase MAXSUB.  Dimension adjustments may be necessary.");
          E1POP("Q2AGS "); say(" area report");
-       }, {"", " *** FATAL    ERROR 1 from Q2AGS.  The maximum number of subintervals allowed",
-           " ***          MAXSUB = 200000 has been reached.  Use Q2AGS and increase ",
-           " ***          MAXSUB.  Dimension adjustments may be necessary."}, true},
-      {"TERMINAL inside a library routine: printed when posted, the run stops at its pop", [] {
+       }, true},
+      {"terminal_inside_a_routine", [] {  // printed when posted, the run stops at the pop
          E1PSH("Q2AGS "); E1PSH("AMACH "); SET_INT_PARAM(1, 9);
          E1MES(TYPE_TERMINAL, 5, "The argument must be between 1 and 8 inclusive. N = %(I1)");
          say(" before the pop"); E1POP("AMACH "); say(" after the pop");
-       }, {"", " *** TERMINAL ERROR 5 from AMACH.  The argument must be between 1 and 8",
-           " ***          inclusive. N = 9", TRACE, row("AMACH", 5, 5, true), row("Q2AGS", 0, 0),
-           row("USER", 0, 0), " before the pop"}, true},
+       }, true},
       // A first word longer than the room (break at the blank of ".  "); a continuation
       // without a blank (hard cut at 64); a break on a double blank.
       {"wrapping", [] {
          E1PSH("Q2AGS "); E1MES(TYPE_WARNING_NOW, 2, std::string(60, 'w'));
          E1MES(TYPE_WARNING_NOW, 3, "A " + std::string(100, 'x'));
          E1MES(TYPE_WARNING_NOW, 4, "Forty-two characters of text ends here ok.  Next sentence.");
-       }, {"", " *** WARNING  ERROR 2 from Q2AGS. ", " ***          " + std::string(60, 'w'), "",
-           " *** WARNING  ERROR 3 from Q2AGS.  A", " ***          " + std::string(64, 'x'),
-           " ***          " + std::string(36, 'x'), "",
-           " *** WARNING  ERROR 4 from Q2AGS.  Forty-two characters of text ends here ok.",
-           " ***          Next sentence."}, false},
-      {"a lower-case first letter is raised only before an upper-case letter", [] {
+       }, false},
+      {"lower_case_names", [] {  // raised only before an upper-case letter
          E1PSH("dQ2AGS"); E1PSH("dq2ags"); E1MES(TYPE_TERMINAL, 3, "Short."); E1POP("dq2ags");
-       }, {"", " *** TERMINAL ERROR 3 from dq2ags.  Short.", TRACE, row("dq2ags", 5, 3, true), row("DQ2AGS", 0, 0),
-           row("USER", 0, 0)}, true},
-      {"an illegal type is reported under the recorded type and code",
-       [] { E1PSH("Q2AGS "); E1MES(8, 1, "never built"); },
-       {"", " *** UNKNOWN  ERROR 0 from Q2AGS.  Error from E1MES.  Illegal error type",
-        " ***          specified."}, true},
-      {"UMACH with a bad index", [] { int unit = 0; UMACH(-4, unit); },
-       {"", " *** TERMINAL ERROR 5 from UMACH.  The absolute", " ***          value of the index variable must be",
-        " ***          1, 2, or 3.  IABS(N) =      4.", ""}, true},
-      {"the unit table", [] {
-         int units[4] = {};
-         for (int n = 1; n <= 3; ++n) UMACH(n, units[n]);
-         say(std::string(" ") + char('0' + units[1]) + char('0' + units[2]) + char('0' + units[3]));
-       }, {" 566"}, false},
+       }, true},
+      {"illegal_type", [] { E1PSH("Q2AGS "); E1MES(8, 1, "never built"); }, true},
+      {"umach_bad_index", [] { int unit = 0; UMACH(-4, unit); }, true},
       // The rows of the policy that the worked blocks leave out.
-      {"NOTE changes nothing; ALERT reaches the caller unprinted", [] {
+      {"note_and_alert", [] {
          E1PSH("Q2AGS "); E1MES(TYPE_NOTE, 3, "A note."); E1POP("Q2AGS "); show_types("note");
          E1PSH("Q2AGS "); E1MES(TYPE_ALERT, 4, "An alert."); E1POP("Q2AGS "); show_types("alert");
-       }, {" note 0 1", " alert 2 2"}, false},
-      {"WARNING from an internal routine: printed by the first user-called pop", [] {
+       }, false},
+      {"internal_warning", [] {
          E1PSH("Q2AGS "); E1PSH("QEPSEX"); E1MES(TYPE_WARNING, 4, "Inner trouble."); E1POP("QEPSEX");
          show_types("between"); E1POP("Q2AGS ");
-       }, {" between 3 3", "", " *** WARNING  ERROR 4 from Q2AGS.  Inner trouble."}, false},
-      {"FATAL from an internal routine: stops at the first user-called pop", [] {
+       }, false},
+      {"internal_fatal", [] {
          E1PSH("Q2AGS "); E1PSH("QEPSEX"); E1MES(TYPE_FATAL, 5, "Inner failure."); E1POP("QEPSEX");
          say(" still running"); E1POP("Q2AGS "); say(" never");
-       }, {" still running", "", " *** FATAL    ERROR 5 from Q2AGS.  Inner failure."}, true},
-      {"a routine called from user code counts as called from the user", [] {
+       }, true},
+      {"called_from_user_code", [] {
          E1PSH("Q2AGS "); E1USR("ON"); E1PSH("PROFIL"); E1MES(TYPE_WARNING, 1, "From the integrand.");
          E1POP("PROFIL"); E1USR("off"); E1POP("Q2AGS ");  // propagated; nothing left to print
-       }, {"", " *** WARNING  ERROR 1 from PROFIL.  From the integrand.", TRACE, row("PROFIL", 3, 1),
-           row("Q2AGS", 3, 1), row("USER", 0, 0)}, false},
-      {"type 6: printed at posting, never stops", [] {
+       }, false},
+      {"type_6", [] {
          E1PSH("Q2AGS "); E1MES(TYPE_WARNING_NOW, 1, "Said at once."); say(" posted");
          E1POP("Q2AGS "); say(" popped");
-       }, {"", " *** WARNING  ERROR 1 from Q2AGS.  Said at once.", " posted", " popped"}, false},
-      {"type 7: the stop waits for the first user-called pop", [] {
+       }, false},
+      {"type_7", [] {
          E1PSH("Q2AGS "); E1PSH("QEPSEX"); E1MES(TYPE_FATAL_NOW, 2, "Said at once.");
          E1POP("QEPSEX"); say(" between"); E1POP("Q2AGS "); say(" never");
-       }, {"", " *** FATAL    ERROR 2 from QEPSEX.  Said at once.", TRACE, row("QEPSEX", 7, 2, true),
-           row("Q2AGS", 0, 0), row("USER", 0, 0), " between"}, true},
+       }, true},
       // N1RTY(1) reads the routine called last; a pop resets the slot above it, up to the
       // pop at level 49; slot 51, above a full stack, is never written.
-      {"N1RTY and the slots above", [] {
+      {"n1rty_slots", [] {
          E1USR("ON"); show_types("start"); E1PSH("Q2AGS "); E1PSH("QADAPT"); E1POP("QADAPT");
          show_types("after"); E1POP("Q2AGS "); E1PSH("OTHER "); show_types("other");
          INIT_ERROR_STATE(); E1POP("OTHER");  // a second initialisation left OTHER on the stack
          for (int level = 2; level <= 50; ++level) E1PSH("R");
          show_types("full"); E1MES(TYPE_ALERT, 4, "x"); E1POP("R"); show_types("49");
          E1POP("R"); E1PSH("R"); show_types("49 again");
-       }, {" start 0 -1", " after 0 0", " other 0 -1", " full 0 -1", " 49 2 2", " 49 again 0 -1"}, false},
+       }, false},
       // Every misuse ends the run.
-      {"fifty nested pushes", [] {
-         for (int level = 2; level <= 51; ++level) E1PSH("RTN" + std::to_string(level));
-       }, {full, row("USER", 0, 0)}, true},
-      {"pop from an empty stack", [] { E1POP("Q2AGS "); },
-       {"", " *** TERMINAL ERROR 1 from E1POP.  Error condition in E1POP.  Cannot pop from",
-        " ***          Q2AGS because stack is empty."}, true},
-      {"a name that differs in case", [] { E1PSH("Q2AGS "); E1POP("q2ags"); },
-       {"", " *** TERMINAL ERROR 2 from Q2AGS.  Error condition in E1POP.  q2ags does not",
-        " ***          match the name Q2AGS in the stack."}, true},
-      {"N1RTY(2)", [] { E1PSH("Q2AGS "); N1RTY(2); },
-       {"", " *** TERMINAL ERROR 1 from Q2AGS.  The argument passed to N1RTY must be 0 or", " ***          1."},
-       true},
-      {"E1USR(\"On\") is printed at once and stops at the caller's pop",
-       [] { E1PSH("Q2AGS "); E1USR("On"); say(" still running"); E1POP("Q2AGS "); },
-       {"", " *** TERMINAL ERROR 1 from Q2AGS.  Invalid value for SWITCH in call to E1USR.",
-        " ***          SWITCH must be set to 'ON' or 'OFF'.  SWITCH = 'On' ", " still running"}, true},
+      {"fifty_pushes", [] { for (int level = 2; level <= 51; ++level) E1PSH("RTN" + std::to_string(level)); }, true},
+      {"pop_empty_stack", [] { E1POP("Q2AGS "); }, true},
+      {"name_differs_in_case", [] { E1PSH("Q2AGS "); E1POP("q2ags"); }, true},
+      {"n1rty_2", [] { E1PSH("Q2AGS "); N1RTY(2); }, true},
+      {"e1usr_On", [] { E1PSH("Q2AGS "); E1USR("On"); say(" still running"); E1POP("Q2AGS "); }, true},
   };
-  // The given record lengths of the first two worked blocks, carriage control included.
-  const std::size_t lengths[8] = {0, 73, 71, 46, 0, 77, 72, 62};
-  for (std::size_t r = 0; r < 8; ++r) EXPECT_EQ(scenarios[r / 4].records[r % 4].size(), lengths[r]);
-  for (const Scenario& c : scenarios) {
+  for (const auto& c : scenarios) {
     const auto run = testsupport::run_in_child([&] { state = ErrorState{}; c.body(); });
-    std::string bytes, separator;
-    for (const std::string& records : c.records) {
-      for (std::size_t from = 0, end = 0; end != std::string::npos; from = end + 1, separator = "\r\n") {
-        const std::string record = records.substr(from, (end = records.find('\n', from)) - from);
-        bytes += separator + (record.empty() ? "" : record.substr(1));
-      }
-    }
-    if (c.stops) bytes += "\r\nStop - Program terminated.\r\n\r\n";
-    EXPECT_EQ(testsupport::visible(run.out), testsupport::visible(bytes)) << c.name;
+    const std::string expected = testsupport::read_file(std::string(EXPECTED_DIR) + c.name + ".out");
+    EXPECT_EQ(testsupport::visible(run.out), testsupport::visible(expected)) << c.name;
     EXPECT_EQ(run.status, c.stops ? 2 : 0) << c.name;
   }
+  // The record lengths the first two worked blocks give, carriage control included (an
+  // empty record has none).
+  std::string lengths;
+  for (const char* name : {"warning_2_called_from_the_user", "fatal_1_called_from_the_user"}) {
+    const std::string bytes = testsupport::read_file(std::string(EXPECTED_DIR) + name + ".out");
+    for (std::size_t record = 0, from = 0, end = 0; record < 4; ++record, from = end + 2) {
+      end = bytes.find("\r\n", from);
+      lengths += std::to_string(end - from + (end > from)) + " ";
+    }
+  }
+  EXPECT_EQ(lengths, "0 73 71 46 0 77 72 62 ");
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
-// Fuzzing harness of the console records: the input is a script of list-directed
-// records with arbitrary items (texts of any bytes and length, negative lengths
-// included, integers, reals of any bit pattern), formatted records, prompts, console
-// reads and line ends. Standard output is a memory file, and the bytes of every step
-// must be those of the model below: list-directed items laid out in their fields, a
-// blank between numbers, lines of 79 columns, carriage control and the pending line.
-// A real's text reads back within half a unit of its 7th digit, in fixed form exactly
-// for 1 <= |x| < 10000000; a value that is not finite gives a 13-character text.
+// Fuzzing harness of the console records. The input is a script of list-directed records
+// of arbitrary items (texts of any bytes and length, negative lengths included, integers,
+// reals of any bit pattern), formatted records, prompts, console reads and line ends.
+// Standard output is a memory file; each step must write the bytes of the model below:
+// items right-justified in their fields, a blank between numbers, lines of 79 columns,
+// carriage control and the pending line. A real's text reads back within half a unit of
+// its 7th digit, in fixed form exactly for 1 <= |x| < 10000000.
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -28,145 +26,105 @@ void check(bool holds, int line = __builtin_LINE()) {  // a broken invariant is 
   std::abort();
 }
 
-struct Script {
-  const std::uint8_t* p;
-  std::size_t left;
-  std::uint8_t byte() { return left == 0 ? 0 : (--left, *p++); }
-  std::uint32_t word() {
-    std::uint32_t w = 0;
-    for (int i = 0; i < 4; ++i) w = w << 8 | byte();
-    return w;
-  }
-  std::string text() {
-    std::size_t length = std::min<std::size_t>((std::size_t(byte()) << 8 | byte()) % 400, left);
-    std::string t(reinterpret_cast<const char*>(p), length);
-    p += length, left -= length;
-    return t;
-  }
-};
-
-// The layout of a list-directed record: its lines, each with its carriage-control
-// blank first. An item is its text and its field (0 for a text item).
-struct Item {
-  std::string text;
-  int field;
-};
-std::vector<std::string> lay_out(const std::vector<Item>& items) {
-  std::vector<std::string> lines(1, " ");
-  int room = 79;
-  bool after_number = false;
-  for (const Item& item : items) {
-    if (item.field == 0) {  // a text splits where the room ends
-      std::string rest = item.text;
-      for (; int(rest.size()) >= room; room = 79) {
-        lines.back() += rest.substr(0, std::size_t(room));
-        rest.erase(0, std::size_t(room));
-        lines.push_back(" ");
-      }
-      lines.back() += rest, room -= int(rest.size()), after_number = false;
-      continue;
-    }
-    const int width = item.field + after_number;  // right-justified, a blank between numbers
-    const std::string field = std::string(std::size_t(width) - item.text.size(), ' ') + item.text;
-    if (width >= room) lines.push_back(field[0] == ' ' ? field : " " + field), room = 79 - width;
-    else lines.back() += field, room -= width;
-    after_number = true;
-  }
-  return lines;
-}
-
 void check_real_text(float value, const std::string& text, bool exponent_form) {
-  if (!std::isfinite(value)) return check(text.size() == 13 && text.compare(0, 2, "1#") == 0);
   const double magnitude = std::fabs(double(value));
+  if (!std::isfinite(value)) return check(text.size() == 13 && text.compare(0, 2, "1#") == 0);
   check(text.size() >= 8 && text.size() <= 15);
   check((text.find('E') != std::string::npos) == (exponent_form || !(magnitude >= 1.0 && magnitude < 1e7)));
   check(std::fabs(std::strtod(text.c_str(), nullptr) - double(value)) <= 5.0000001e-7 * magnitude);
 }
 
-int out_fd = -1;
-off_t mark = 0;  // the size of standard output already checked
+// The model: lines of the list-directed record being laid out, each with its
+// carriage-control blank first, and the columns left on the last.
+std::vector<std::string> lines;
+int room = 79;
+bool after_number = false;
 
-std::string new_output() {
-  console_flush();
-  struct stat info;
-  check(::fstat(out_fd, &info) == 0);
-  std::string bytes(std::size_t(info.st_size - mark), '\0');
-  check(::pread(out_fd, bytes.data(), bytes.size(), mark) == ssize_t(bytes.size()));
-  mark = info.st_size;
-  return bytes;
+void lay_out(std::string text, int field) {  // field 0: a text item
+  for (; field == 0 && int(text.size()) >= room; room = 79, lines.push_back(" ")) {  // split at the room
+    lines.back() += text.substr(0, std::size_t(room));
+    text.erase(0, std::size_t(room));
+  }
+  const int width = field == 0 ? int(text.size()) : field + after_number;
+  text.insert(0, std::size_t(width) - text.size(), ' ');
+  if (width >= room) lines.push_back(text[0] == ' ' ? text : " " + text), room = 79 - width;
+  else lines.back() += text, room -= width;
+  after_number = field != 0;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (out_fd < 0) {
-    out_fd = ::memfd_create("console", 0);
-    check(out_fd >= 0 && ::dup2(out_fd, STDOUT_FILENO) == STDOUT_FILENO);
-  }
+  static const int out = ::memfd_create("console", 0);
+  check(out >= 0 && ::dup2(out, STDOUT_FILENO) == STDOUT_FILENO);
   begin_console_read();  // a known state: no pending line, no prompt, nothing written
   end_console_read();
   console_flush();
-  check(::ftruncate(STDOUT_FILENO, 0) == 0 && ::lseek(STDOUT_FILENO, 0, SEEK_SET) == 0);
-  mark = 0;
+  check(::ftruncate(out, 0) == 0 && ::lseek(out, 0, SEEK_SET) == 0);
+  off_t mark = 0;  // the bytes before it are checked
   bool pending = false, behind_prompt = false;
-  for (Script script{data, size}; script.left > 0;) {
+  const std::uint8_t* const end = data + size;
+  auto byte = [&]() -> std::uint32_t { return data < end ? *data++ : 0; };
+  auto text = [&] {
+    std::size_t length = byte() << 8;
+    length = std::min<std::size_t>((length | byte()) % 400, std::size_t(end - data));
+    data += length;
+    return std::string(reinterpret_cast<const char*>(data - length), length);
+  };
+  while (data < end) {
     std::string expected;
-    switch (script.byte() % 5) {
-      case 0: {  // a list-directed record
-        std::vector<Item> items;
-        begin_list_record();
-        for (int count = script.byte() % 12; count > 0; --count) {
-          const std::uint8_t kind = script.byte() % 4;
-          const std::uint32_t word = kind == 0 ? 0 : script.word();
-          float real;
-          std::memcpy(&real, &word, sizeof real);
-          if (kind == 0) {
-            const std::string t = script.text();
-            const int length = int(t.size()) - (script.byte() % 2 ? 0 : 200);
-            put_text_item(t.data(), length);
-            items.push_back({t.substr(0, std::size_t(std::max(length, 0))), 0});
-          } else if (kind == 1) {
-            put_integer_item(std::int32_t(word));
-            items.push_back({std::to_string(std::int32_t(word)), 11});
-          } else {
-            put_real_item(real);
-            items.push_back({format_real_list(real), 15});
-            check_real_text(real, items.back().text, false);
-            check_real_text(real, format_real_exponent(real), true);
-          }
+    const int step = byte() % 5;
+    if (step == 0) {  // a list-directed record
+      lines.assign(1, " "), room = 79, after_number = false;
+      begin_list_record();
+      for (int items = byte() % 12; items > 0; --items) {
+        const int kind = byte() % 4;
+        std::uint32_t word = 0;
+        for (int i = 0; i < 4 && kind != 0; ++i) word = word << 8 | byte();
+        float real;
+        std::memcpy(&real, &word, sizeof real);
+        if (kind == 0) {
+          const std::string t = text();
+          const int length = int(t.size()) - (byte() % 2 ? 0 : 200);
+          put_text_item(t.data(), length);
+          lay_out(t.substr(0, std::size_t(std::max(length, 0))), 0);
+        } else if (kind == 1) {
+          put_integer_item(std::int32_t(word));
+          lay_out(std::to_string(std::int32_t(word)), 11);
+        } else {
+          put_real_item(real);
+          lay_out(format_real_list(real), 15);
+          check_real_text(real, format_real_list(real), false);
+          check_real_text(real, format_real_exponent(real), true);
         }
-        end_list_record();
-        const std::vector<std::string> lines = lay_out(items);
-        for (std::size_t k = 0; k < lines.size(); ++k) {
-          expected += k == 0 && behind_prompt ? lines[k] : (pending || k > 0 ? "\r\n" : "") + lines[k].substr(1);
-        }
-        pending = true, behind_prompt = false;
-        break;
       }
-      case 1:
-      case 2: {  // a formatted record, or a prompt
-        const bool prompt = script.byte() % 2;
-        const std::string t = script.text(), text = t.empty() ? " " : t;
-        prompt ? write_prompt(t) : write_literal_record(t);
-        const char control = behind_prompt ? ' ' : text[0];
-        expected = control == '0' ? (pending ? "\r\n\r\n" : "\r\n") : control == '1' ? "\r\n\f\r \r"
-                   : control == '+' ? "\r" : pending && !behind_prompt ? "\r\n" : "";
-        expected += behind_prompt ? text : text.substr(1);
-        pending = true, behind_prompt = prompt;
-        break;
-      }
-      case 3:  // a console read: the line is ended unless the cursor is behind a prompt
-        begin_console_read();
-        end_console_read();
-        expected = pending && !behind_prompt ? "\r\n" : "";
-        pending = false, behind_prompt = false;
-        break;
-      default:  // the end of a pending line, as at the pause and the stop
-        console_end_pending_line();
-        expected = pending ? "\r\n" : "";
-        break;
+      end_list_record();
+      for (std::size_t k = 0; k < lines.size(); ++k)
+        expected += k == 0 && behind_prompt ? lines[0] : (pending || k > 0 ? "\r\n" : "") + lines[k].substr(1);
+      pending = true, behind_prompt = false;
+    } else if (step <= 2) {  // a formatted record, or a prompt
+      const bool prompt = byte() % 2;
+      const std::string t = text(), shown = t.empty() ? " " : t;
+      prompt ? write_prompt(t) : write_literal_record(t);
+      const char control = behind_prompt ? ' ' : shown[0];
+      expected = control == '0' ? (pending ? "\r\n\r\n" : "\r\n") : control == '1' ? "\r\n\f\r \r"
+                 : control == '+' ? "\r" : pending && !behind_prompt ? "\r\n" : "";
+      expected += behind_prompt ? shown : shown.substr(1);
+      pending = true, behind_prompt = prompt;
+    } else if (step == 3) {  // a console read: the line is ended unless the cursor is behind a prompt
+      begin_console_read();
+      end_console_read();
+      expected = pending && !behind_prompt ? "\r\n" : "";
+      pending = false, behind_prompt = false;
+    } else {  // the end of a pending line, as at the pause and the stop
+      console_end_pending_line();
+      expected = pending ? "\r\n" : "";
     }
-    check(new_output() == expected);
+    console_flush();
+    std::string written(expected.size() + 1, '\0');
+    check(::pread(out, written.data(), written.size(), mark) == ssize_t(expected.size()));
+    check(written.substr(0, expected.size()) == expected);
+    mark += off_t(expected.size());
   }
   return 0;
 }
