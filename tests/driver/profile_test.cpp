@@ -9,8 +9,10 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <limits>
 #include <random>
+#include <sstream>
 #include <vector>
 
 #include "driver.h"
@@ -46,23 +48,19 @@ void expect_matches_literal(int first) {
                           << driver::PROFILE(xs[k]) << " want " << literal::profile(first, xs[k]);
 }
 
-TEST(Profile, WorkedExamples) {
-  const struct { std::vector<float> points, x_value; } cases[] = {  // (t, c, ...) and (x, PROFILE(x), ...)
-      {{0, 0, 10, 10}, {2.5, 2.5, 0, 0, 10, 10}},
-      {{1, 4, 2, 6, 3, 2}, {1, 4, 2, 6, 2.5, 4, 3, 2}},  // the value at T(1)
-      {{0, 1, 1, 3, 1, 5, 2, 7}, {1, 3, 1.5, 6}},        // a repeated time is reached first from the left
-      {{4, 9}, {4, 9, 5, 0}},
-      {{5, 0, 3, 10, 7, 20}, {5, 15}},  // a rising interval beats the value at T(1)
-      // Decreasing times: the line through the points, the falling intervals in order.
-      {{3, 6, 1, 2}, {2, 4, 1, 2, 3, 6, 0.5, 0}},
-      {{3, 6, 2, 4, 3, 0, 2, 8}, {2, 4, 2.5, 2}},  // interval 2 before 4, a rising one before both
-      {{5, 1, 7, 3, 4, 9}, {5, 1, 4.5, 8}},        // the value at T(1) beats a falling interval
-  };
-  for (const auto& c : cases) {
-    load(c.points);
-    for (std::size_t k = 0; k < c.x_value.size(); k += 2)
-      EXPECT_EQ(driver::PROFILE(c.x_value[k]), c.x_value[k + 1]) << "x=" << c.x_value[k] << " N=" << driver::N;
+TEST(Profile, WorkedExamples) {  // worked_examples.txt: points, then values x and PROFILE(x)
+  std::ifstream lines(WORKED_EXAMPLES);
+  int rows = 0;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("#")) continue;
+    ++rows;
+    std::istringstream points(line.substr(0, line.find('|'))), values(line.substr(line.find('|') + 1));
+    std::vector<float> tc;
+    for (float v; points >> v;) tc.push_back(v);
+    load(tc);
+    for (float x, v; values >> x >> v;) EXPECT_EQ(driver::PROFILE(x), v) << line << " x=" << x;
   }
+  EXPECT_EQ(rows, 8);
 }
 
 TEST(Profile, RandomAndExtremeTablesMatchTheLiteralRuleWithoutATrap) {

@@ -75,16 +75,4 @@ TEST(ErrorReporting, Scenarios) {
   EXPECT_EQ(count, 22);
 }
 
-TEST(ErrorReporting, WorkedBlocksHaveTheGivenRecordLengths) {
-  std::string lengths;  // carriage control included; an empty record has none
-  for (const char* name : {"warning_2_called_from_the_user", "fatal_1_called_from_the_user"}) {
-    const std::string bytes = testsupport::read_file(std::string(SCENARIOS) + "/" + name + ".out");
-    for (std::size_t record = 0, from = 0, end = 0; record < 4; ++record, from = end + 2) {
-      end = bytes.find("\r\n", from);
-      lengths += std::to_string(end - from + (end > from)) + " ";
-    }
-  }
-  EXPECT_EQ(lengths, "0 73 71 46 0 77 72 62 ");
-}
-
 }  // namespace

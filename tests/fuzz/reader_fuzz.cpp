@@ -1,13 +1,9 @@
-// Fuzzing harness of the data reader and the loader: arbitrary bytes become the data
-// file on unit 4 and are loaded into the point tables as the program loads them. An
-// input whose first byte is 0x01 stands for the rest repeated up to 450000 bytes, so
-// that short inputs reach the 200000-pair limit too ("/" is the shortest pair).
-//
-// Every input: each read ends in a pair, the end or a data error; the tables hold the
-// pairs read, never more than 200000, all finite, CMAX the largest concentration (or
-// 0); the end stays the end; the file is not written. An input the model below can
-// judge (plain decimal values between blanks, tabs, single commas and line ends) must
-// give the model's values bit for bit.
+// Fuzzing harness of the data reader and the loader: arbitrary bytes (after a first byte
+// 0x01, the rest repeated up to 450000 bytes, to reach the 200000-pair limit) are loaded
+// from unit 4 as the program loads them. Each read ends in a pair, the end or a data
+// error; the tables hold the pairs read, never more than 200000, all finite, CMAX the
+// largest concentration (or 0); the end stays the end; the file is not written. An input
+// the model below can judge must give the model's values bit for bit.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -32,44 +28,42 @@ void check(bool holds, int line = __builtin_LINE()) {  // a broken invariant is 
   std::abort();
 }
 
-// [+-]digits with at most one point[(e|E)[+-]digits], at least one digit in each part.
 bool digit(char ch) { return ch >= '0' && ch <= '9'; }
+
+// [+-]digits with at most one point[(e|E)[+-]digits], at least one digit in each part.
 bool plain(const std::string& t) {
   std::size_t k = t[0] == '+' || t[0] == '-', digits = 0, points = 0;
   for (; k < t.size() && (digit(t[k]) || t[k] == '.'); ++k) ++(t[k] == '.' ? points : digits);
+  std::size_t exponent_digits = 1;  // none needed without an exponent
   if (k < t.size() && (t[k] == 'e' || t[k] == 'E')) {
-    k += k + 1 < t.size() && (t[k + 1] == '+' || t[k + 1] == '-') ? 2 : 1;
-    if (k == t.size()) return false;
-    while (k < t.size() && digit(t[k])) ++k;
+    k += t[k + 1] == '+' || t[k + 1] == '-' ? 2 : 1;
+    for (exponent_digits = 0; k < t.size() && digit(t[k]); ++k) ++exponent_digits;
   }
-  return digits > 0 && points <= 1 && k == t.size();
+  return digits > 0 && points <= 1 && exponent_digits > 0 && k == t.size();
 }
 
-// The model: the values the reads take, in order, and the data error that ends them (0
-// for none); false when it cannot judge the input. Each read takes the next two values
-// and the rest of the record of its second; a value is the double strtod reads, rounded
-// to a real, the largest real up to one double step above it, a data error beyond.
+// The model, for plain values between blanks, tabs, single commas (each between two values
+// of a record) and line ends: the values the reads take and the data error that ends them
+// (0 for none); false when it cannot judge the input. Each read takes the next two values
+// and the rest of the record of its second; a value is the double strtod reads, rounded to
+// a real, the largest real up to one double step above it, a data error beyond.
 bool model(const std::string& bytes, std::vector<float>& taken, int& error) {
   int in_read = 0;
-  for (std::size_t at = 0, end = 0; at < bytes.size() && !error && taken.size() <= 2 * driver::CAPACITY;) {
+  for (std::size_t at = 0, end = 0; at < bytes.size() && !error && taken.size() <= 2 * driver::CAPACITY; at = end + 1) {
     end = std::min(bytes.find('\n', at), bytes.size());
-    std::string record = bytes.substr(at, end - at);
-    at = end + 1;
-    if (!record.empty() && record.back() == '\r') record.pop_back();
-    bool after_value = false, comma = false;  // a comma stands between two values of one record
-    for (std::size_t i = 0, j = 0; i < record.size() && !error; i = j) {
+    std::string record = bytes.substr(at, end - at - (end > at && bytes[end - 1] == '\r'));
+    bool after_value = false, comma = false;
+    for (std::size_t i = 0, j = 0; i < record.size() && !error && in_read < 2; i = j) {
       j = i + 1;
       if (record[i] == ',' && (!after_value || comma)) return false;
-      if (record[i] == ',') comma = true;
+      comma |= record[i] == ',';
       if (record[i] == ' ' || record[i] == '\t' || record[i] == ',') continue;
       j = std::min(record.find_first_of(" \t,", i), record.size());
-      const std::string token = record.substr(i, j - i);
-      if (!plain(token)) return false;
-      const double d = std::strtod(token.c_str(), nullptr), m = std::fabs(d);
+      if (!plain(record.substr(i, j - i))) return false;
+      const double d = std::strtod(record.c_str() + i, nullptr), m = std::fabs(d);
       if (m > 0x1.fffffe0000001p+127) error = F_REAL_OUT_OF_RANGE;
-      if (!error) taken.push_back(float(m > FLT_MAX ? std::copysign(double(FLT_MAX), d) : d));
+      if (!error) taken.push_back(float(m > FLT_MAX ? std::copysign(double(FLT_MAX), d) : d)), ++in_read;
       after_value = true, comma = false;
-      if (!error && ++in_read == 2) break;
     }
     if (comma) return false;
     in_read %= 2;
@@ -78,13 +72,6 @@ bool model(const std::string& bytes, std::vector<float>& taken, int& error) {
 }
 
 long pairs_read = 0;
-bool counting_read(float& time, float& concentration) {
-  int error = 0;
-  const PairRead read = scan_pair(time, concentration, error);
-  if (read == PairRead::DataError) throw error;
-  pairs_read += read == PairRead::Pair;
-  return read == PairRead::Pair;
-}
 
 }  // namespace
 
@@ -101,40 +88,42 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(cleanup == 0 && fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size()));
   ::close(fd);
   struct stat before, after;
-  check(::stat(path.c_str(), &before) == 0);
   char name[20];
   std::memset(name, ' ', sizeof name);
   std::memcpy(name, path.data(), path.size());
+  check(::stat(path.c_str(), &before) == 0);
   OPEN_DATA_FILE(4, name);
 
   using driver::CAPACITY;
-  pairs_read = 0;
   int error = 0;
   bool fits = true;
+  pairs_read = 0;
   try {
-    fits = driver::load_table(counting_read);
+    fits = driver::load_table([](float& time, float& concentration) {
+      int number = 0;
+      const PairRead read = scan_pair(time, concentration, number);
+      if (read == PairRead::DataError) throw number;
+      pairs_read += read == PairRead::Pair;
+      return read == PairRead::Pair;
+    });
   } catch (int number) {
     error = number;
   }
   check(error == 0 || error == F_READ_FAILED || error == F_INVALID_REAL || error == F_TEXT_FOR_REAL ||
         error == F_REAL_OUT_OF_RANGE || error == F_INVALID_REPEAT);
-  check(driver::N <= CAPACITY && (error || driver::N == (fits ? pairs_read : CAPACITY)));
-  check(error || fits == (pairs_read <= CAPACITY));
-  if (!error) {
-    float time = 0.0f, concentration = 0.0f, largest = 0.0f;
-    check(!fits || scan_pair(time, concentration, error) == PairRead::End);
-    for (int i = 1; i <= driver::N; largest = std::max(largest, driver::C[i++]))
-      check(std::isfinite(driver::T[i]) && std::isfinite(driver::C[i]));
-    check(driver::CMAX == largest);
-  }
+  check(driver::N <= CAPACITY && (error || (driver::N == (fits ? pairs_read : CAPACITY) && fits == (pairs_read <= CAPACITY))));
+  float time = 0.0f, concentration = 0.0f, largest = 0.0f;
+  check(error || !fits || scan_pair(time, concentration, error) == PairRead::End);
+  for (int i = 1; !error && i <= driver::N; largest = std::max(largest, driver::C[i++]))
+    check(std::isfinite(driver::T[i]) && std::isfinite(driver::C[i]));
+  check(error || driver::CMAX == largest);
   std::vector<float> taken;
   int expected_error = 0;
   if (model(bytes, taken, expected_error)) {
     const std::size_t complete = std::min(taken.size() / 2, CAPACITY + std::size_t(1));
     check(error == expected_error && std::size_t(pairs_read) == complete);
     for (std::size_t i = 0; i < std::min(complete, std::size_t(CAPACITY)); ++i)
-      check(!std::memcmp(&driver::T[i + 1], &taken[2 * i], 4) &&
-            !std::memcmp(&driver::C[i + 1], &taken[2 * i + 1], 4));
+      check(!std::memcmp(&driver::T[i + 1], &taken[2 * i], 4) && !std::memcmp(&driver::C[i + 1], &taken[2 * i + 1], 4));
     if (!error && taken.size() % 2 == 1 && complete < CAPACITY)  // a time cut by the end stays
       check(!std::memcmp(&driver::T[complete + 1], &taken.back(), 4));
   }
@@ -142,8 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check(::stat(path.c_str(), &after) == 0 && after.st_size == before.st_size &&
         after.st_mtim.tv_sec == before.st_mtim.tv_sec && after.st_mtim.tv_nsec == before.st_mtim.tv_nsec);
   // Fresh tables for the next input, as in a run; reads reach at most one slot past the pairs.
-  const std::size_t used = std::size_t(std::min(pairs_read + 2, CAPACITY + 1L));
-  std::memset(driver::T, 0, sizeof(float) * used);
-  std::memset(driver::C, 0, sizeof(float) * used);
+  std::memset(driver::T, 0, sizeof(float) * std::size_t(std::min(pairs_read + 2, CAPACITY + 1L)));
+  std::memset(driver::C, 0, sizeof(float) * std::size_t(std::min(pairs_read + 2, CAPACITY + 1L)));
   return 0;
 }
