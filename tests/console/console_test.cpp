@@ -17,16 +17,11 @@
 #include "child.h"
 #include "console.h"
 
-using testsupport::ChildRun;
-using testsupport::read_file;
-using testsupport::run_in_child;
-using testsupport::visible;
+using namespace testsupport;
 
 namespace {
 
-void say(const std::string& text) {
-  if (::write(STDOUT_FILENO, text.data(), text.size()) < 0) _exit(91);
-}
+void say(const std::string& text) { static_cast<void>(::write(STDOUT_FILENO, text.data(), text.size())); }
 
 TEST(RealText, WorkedExamplesInTheirField) {  // expected/real_texts.txt: a value and its field
   std::istringstream lines(read_file(EXPECTED_DIR "real_texts.txt"));
@@ -42,38 +37,30 @@ TEST(RealText, WorkedExamplesInTheirField) {  // expected/real_texts.txt: a valu
   EXPECT_EQ(rows, 24);
 }
 
-TEST(ConsoleBytes, LayoutCarriageControlAndEnds) {  // the bytes of each in expected/<name>.out
-  const struct { const char* name; void (*body)(); } scenarios[] = {
-      // Numbers after numbers get a separator, texts never do; a negative length counts as
-      // 0; texts that fill 79 columns, one character more (an empty line follows), two more.
-      {"layout", [] {
-         begin_list_record(), put_integer_item(7), put_real_item(2.0f), end_list_record();
-         begin_list_record(), put_integer_item(5), put_text_item("x"), put_text_item("no", -3), end_list_record();
-         for (const char* tail : {"", "b", "bc"})
-           begin_list_record(), put_text_item(std::string(78, 'a') + tail), end_list_record();
-       }},
-      // With no pending line and with one; an empty record; a record longer than 132
-      // characters continues its line; the prompt keeps the cursor, the read's Enter
-      // starts the next line, and a record behind a prompt is shown whole.
-      {"carriage_control_and_prompt", [] {
-         for (const char* text : {"1top", "0first", "0second", "1page", "+over", "---Warning-- Limit  ", ""})
-           write_literal_record(text);
-         write_literal_record(" " + std::string(131, 'p') + "0q");
-         write_literal_record("   "), write_prompt(" Name: "), begin_console_read(), end_console_read();
-         write_literal_record("   "), write_prompt(" UNIT 4? "), write_literal_record(" tail");
-       }},
-  };
-  for (const auto& s : scenarios) {
-    const ChildRun run = run_in_child(s.body);
-    EXPECT_EQ(visible(run.out), visible(read_file(std::string(EXPECTED_DIR) + s.name + ".out"))) << s.name;
-  }
+TEST(ConsoleBytes, CarriageControlPromptAndLayout) {  // the bytes in expected/records.out
+  const ChildRun run = run_in_child([] {
+    // With no pending line and with one; an empty record; a record longer than 132
+    // characters continues its line; the prompt keeps the cursor, the read's Enter
+    // starts the next line, and a record behind a prompt is shown whole.
+    for (const char* text : {"1top", "0first", "0second", "1page", "+over", "---Warning-- Limit  ", ""})
+      write_literal_record(text);
+    write_literal_record(" " + std::string(131, 'p') + "0q");
+    write_literal_record("   "), write_prompt(" Name: "), begin_console_read(), end_console_read();
+    write_literal_record("   "), write_prompt(" UNIT 4? "), write_literal_record(" tail");
+    // Numbers after numbers get a separator, texts never do; a negative length counts as
+    // 0; texts that fill 79 columns, one character more (an empty line follows), two more.
+    begin_list_record(), put_integer_item(7), put_real_item(2.0f), end_list_record();
+    begin_list_record(), put_integer_item(5), put_text_item("x"), put_text_item("no", -3), end_list_record();
+    for (const char* tail : {"", "b", "bc"})
+      begin_list_record(), put_text_item(std::string(78, 'a') + tail), end_list_record();
+  });
+  EXPECT_EQ(visible(run.out), visible(read_file(EXPECTED_DIR "records.out")));
 }
 
-// Reads every pair of `data` with scan_pair and shows them as "t c|" (%.9g), then
-// "end t c" or "F<number> t c" with what the last read left. Each read starts with
-// both items at 9, so a null value or a slash shows as 9. No conversion may trap.
+// The pairs of `data` read with scan_pair, "t c|" each (%.9g), then "end t c" or "F<number>
+// t c" with what the last read left; each read starts with 9 in both. No conversion may trap.
 std::string pairs(const std::string& data) {
-  testsupport::write_file("pairs.txt", data);
+  write_file("pairs.txt", data);
   char fname[20];
   std::memcpy(fname, "pairs.txt           ", 20);
   OPEN_DATA_FILE(4, fname);

@@ -1,6 +1,5 @@
-// The profile by its literal rule, walking the intervals first+1..N of driver::T and
-// driver::C in order for every value: the reference the indexed PROFILE must match
-// bit for bit. O(N) per call.
+// The profile by its literal rule, walking the intervals first+1..N of driver::T and driver::C
+// in order for every value, O(N) a call: the reference the indexed PROFILE matches bit for bit.
 #pragma once
 
 #include "driver.h"

@@ -1,9 +1,8 @@
-// Error reporting through its public routines, scenario by scenario. scenarios/<name>.calls
-// lists the calls, one a line, with their arguments (a text argument in double quotes,
-// taken as it stands between the first and the last quote), and a few probes that show
-// the state as records; scenarios/<name>.out holds the bytes the console must show,
-// derived by hand from the message layout. A scenario runs in a child process from an
-// untouched error state; its exit status is 2 when the output ends with the stop.
+// Error reporting through its public routines. scenarios/<name>.calls lists calls, one a line
+// (a text argument in double quotes, taken as it stands between the first and last quote),
+// and probes that show the state as records; scenarios/<name>.out holds the console bytes,
+// derived by hand. Each runs in a child process from an untouched error state; its exit
+// status is 2 when the output ends with the stop.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -44,10 +43,6 @@ void run_calls(const std::string& calls) {
     if (call == "SET_REAL_PARAM") SET_REAL_PARAM(i, std::strtof(b.c_str(), nullptr));
     if (call == "SET_TEXT_PARAM") SET_TEXT_PARAM(i, text);
     if (call == "UMACH") UMACH(i, j), say(" ", std::to_string(j));
-    if (call == "INT_TO_TEXT") {
-      std::string field = "?";
-      say(" ", std::to_string(INT_TO_TEXT(i, j, field)), " [", field, "]");
-    }
     // Probes: push levels i..j named text<level>; a record of the text; empty the state;
     // " <label> N1RTY(0) N1RTY(1)"; " <type>/<code>|<pending message>|<store>" of level i.
     for (int level = i; call == "pushes" && level <= j; ++level) E1PSH(text + std::to_string(level));

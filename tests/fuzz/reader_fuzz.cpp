@@ -1,11 +1,8 @@
-// Fuzzing harness of the data reader and the loader: arbitrary bytes (after a first byte
-// 0x01, the rest repeated up to 450000 bytes, to reach the 200000-pair limit) are loaded
-// from unit 4 as the program loads them. Each read ends in a pair, the end or a data
-// error; the tables hold the pairs read, never more than 200000, all finite, CMAX the
-// largest concentration (or 0); the end stays the end; the file is not written. An input
-// the model below can judge must give the model's values bit for bit.
-#include <fcntl.h>
-#include <sys/stat.h>
+// Fuzzing harness of the data reader and the loader: any bytes (after a first byte 0x01, the
+// rest repeated up to 450000 bytes, to reach the 200000-pair limit) are loaded from unit 4
+// as the program loads them. Each read ends in a pair, the end or a data error; the tables
+// hold the pairs read, at most 200000, all finite, CMAX the largest concentration (or 0);
+// the end stays the end; an input the model below judges gives its values bit for bit.
 #include <unistd.h>
 
 #include <cfloat>
@@ -21,6 +18,8 @@
 #include "driver.h"
 
 namespace {
+
+using driver::C, driver::CAPACITY, driver::T;
 
 void check(bool holds, int line = __builtin_LINE()) {  // a broken invariant is a finding
   if (holds) return;
@@ -49,7 +48,7 @@ bool plain(const std::string& t) {
 // a real, the largest real up to one double step above it, a data error beyond.
 bool model(const std::string& bytes, std::vector<float>& taken, int& error) {
   int in_read = 0;
-  for (std::size_t at = 0, end = 0; at < bytes.size() && !error && taken.size() <= 2 * driver::CAPACITY; at = end + 1) {
+  for (std::size_t at = 0, end = 0; at < bytes.size() && !error && taken.size() <= 2 * CAPACITY; at = end + 1) {
     end = std::min(bytes.find('\n', at), bytes.size());
     std::string record = bytes.substr(at, end - at - (end > at && bytes[end - 1] == '\r'));
     bool after_value = false, comma = false;
@@ -84,19 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static char dir[] = "/dev/shm/qfXXXXXX";  // in memory: a disk file would wait for the disk
   static const std::string path = ::mkdtemp(dir) != nullptr ? std::string(dir) + "/d" : "";
   static const int cleanup = std::atexit([] { ::unlink(path.c_str()), ::rmdir(dir); });
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  check(cleanup == 0 && fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size()));
-  ::close(fd);
-  struct stat before, after;
+  std::FILE* const file = std::fopen(path.c_str(), "wb");
+  check(cleanup == 0 && file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size());
+  check(std::fclose(file) == 0);
   char name[20];
   std::memset(name, ' ', sizeof name);
   std::memcpy(name, path.data(), path.size());
-  check(::stat(path.c_str(), &before) == 0);
   OPEN_DATA_FILE(4, name);
 
-  using driver::CAPACITY;
-  int error = 0;
-  bool fits = true;
+  int error = 0, fits = true;
   pairs_read = 0;
   try {
     fits = driver::load_table([](float& time, float& concentration) {
@@ -111,11 +106,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   check(error == 0 || error == F_READ_FAILED || error == F_INVALID_REAL || error == F_TEXT_FOR_REAL ||
         error == F_REAL_OUT_OF_RANGE || error == F_INVALID_REPEAT);
-  check(driver::N <= CAPACITY && (error || (driver::N == (fits ? pairs_read : CAPACITY) && fits == (pairs_read <= CAPACITY))));
+  check(driver::N <= CAPACITY && (error || driver::N == (fits ? pairs_read : CAPACITY)));
+  check(error || fits == (pairs_read <= CAPACITY));
   float time = 0.0f, concentration = 0.0f, largest = 0.0f;
   check(error || !fits || scan_pair(time, concentration, error) == PairRead::End);
-  for (int i = 1; !error && i <= driver::N; largest = std::max(largest, driver::C[i++]))
-    check(std::isfinite(driver::T[i]) && std::isfinite(driver::C[i]));
+  for (int i = 1; !error && i <= driver::N; largest = std::max(largest, C[i++]))
+    check(std::isfinite(T[i]) && std::isfinite(C[i]));
   check(error || driver::CMAX == largest);
   std::vector<float> taken;
   int expected_error = 0;
@@ -123,15 +119,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t complete = std::min(taken.size() / 2, CAPACITY + std::size_t(1));
     check(error == expected_error && std::size_t(pairs_read) == complete);
     for (std::size_t i = 0; i < std::min(complete, std::size_t(CAPACITY)); ++i)
-      check(!std::memcmp(&driver::T[i + 1], &taken[2 * i], 4) && !std::memcmp(&driver::C[i + 1], &taken[2 * i + 1], 4));
+      check(!std::memcmp(&T[i + 1], &taken[2 * i], 4) && !std::memcmp(&C[i + 1], &taken[2 * i + 1], 4));
     if (!error && taken.size() % 2 == 1 && complete < CAPACITY)  // a time cut by the end stays
-      check(!std::memcmp(&driver::T[complete + 1], &taken.back(), 4));
+      check(!std::memcmp(&T[complete + 1], &taken.back(), 4));
   }
   close_data_unit();
-  check(::stat(path.c_str(), &after) == 0 && after.st_size == before.st_size &&
-        after.st_mtim.tv_sec == before.st_mtim.tv_sec && after.st_mtim.tv_nsec == before.st_mtim.tv_nsec);
   // Fresh tables for the next input, as in a run; reads reach at most one slot past the pairs.
-  std::memset(driver::T, 0, sizeof(float) * std::size_t(std::min(pairs_read + 2, CAPACITY + 1L)));
-  std::memset(driver::C, 0, sizeof(float) * std::size_t(std::min(pairs_read + 2, CAPACITY + 1L)));
+  std::memset(T, 0, sizeof(float) * std::size_t(std::min(pairs_read + 2, CAPACITY + 1L)));
+  std::memset(C, 0, sizeof(float) * std::size_t(std::min(pairs_read + 2, CAPACITY + 1L)));
   return 0;
 }

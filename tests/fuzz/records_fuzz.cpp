@@ -1,13 +1,13 @@
-// Fuzzing harness of the console records. The input is a script of list-directed records
-// of arbitrary items (texts of any bytes and length, negative lengths included, integers,
-// reals of any bit pattern), formatted records, prompts, console reads and line ends.
-// Standard output is a memory file; each step must write the bytes of the model below:
-// items right-justified in their fields, a blank between numbers, lines of 79 columns,
-// carriage control and the pending line. A real's text reads back within half a unit of
-// its 7th digit, in fixed form exactly for 1 <= |x| < 10000000.
+// Fuzzing harness of the console records: a script of list-directed records of any items
+// (texts of any bytes and length, negative lengths too, integers, reals of any bits),
+// formatted records, prompts, console reads and line ends. Each step must write the bytes
+// of the model below: fields, a blank between numbers, lines of 79 columns, carriage
+// control, the pending line. A real's text reads back within half a unit of its 7th digit,
+// in fixed form exactly for 1 <= |x| < 10000000.
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -57,9 +57,7 @@ void lay_out(std::string text, int field) {  // field 0: a text item
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const int out = ::memfd_create("console", 0);
   check(out >= 0 && ::dup2(out, STDOUT_FILENO) == STDOUT_FILENO);
-  begin_console_read();  // a known state: no pending line, no prompt, nothing written
-  end_console_read();
-  console_flush();
+  begin_console_read(), end_console_read(), console_flush();  // no pending line, no prompt
   check(::ftruncate(out, 0) == 0 && ::lseek(out, 0, SEEK_SET) == 0);
   off_t mark = 0;  // the bytes before it are checked
   bool pending = false, behind_prompt = false;
@@ -81,8 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int kind = byte() % 4;
         std::uint32_t word = 0;
         for (int i = 0; i < 4 && kind != 0; ++i) word = word << 8 | byte();
-        float real;
-        std::memcpy(&real, &word, sizeof real);
+        const float real = std::bit_cast<float>(word);
         if (kind == 0) {
           const std::string t = text();
           const int length = int(t.size()) - (byte() % 2 ? 0 : 200);
@@ -112,8 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       expected += behind_prompt ? shown : shown.substr(1);
       pending = true, behind_prompt = prompt;
     } else if (step == 3) {  // a console read: the line is ended unless the cursor is behind a prompt
-      begin_console_read();
-      end_console_read();
+      begin_console_read(), end_console_read();
       expected = pending && !behind_prompt ? "\r\n" : "";
       pending = false, behind_prompt = false;
     } else {  // the end of a pending line, as at the pause and the stop
