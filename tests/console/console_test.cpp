@@ -78,6 +78,7 @@ std::string pairs(const std::string& data) {
   }
   fedisableexcept(FE_ALL_EXCEPT);
   close_data_unit();
+  std::remove("pairs.txt");
   return shown;
 }
 
