@@ -81,9 +81,9 @@ void PRINT_MESSAGE() {
 
   // First line: the whole message if it fits, else up to the last blank within the
   // room (the blank itself is not written). Every text E1MES or N1RTY leaves pending
-  // begins with ".  ", and the room is at least 9 (a header of a 32-character name
-  // and an 11-character code), so a blank is always found for those; the cut at the
-  // room serves a text written into the record by other means.
+  // begins with ".  ", and the room is at least 9 (the longest header holds a
+  // 32-character name and an 11-character code), so a blank is always found for
+  // those; the cut at the room serves a text written into the record by other means.
   int first_share = length;
   int consumed = length;  // position of the last character taken so far
   if (room < length) {
@@ -131,8 +131,8 @@ void UMACH(int n, int& unit) {
   write_literal_record("");
   write_literal_record(" *** TERMINAL ERROR 5 from UMACH.  The absolute");
   write_literal_record(" ***          value of the index variable must be");
-  // |n| in 6 columns, a wider value keeping its low-order digits. |n| of the most
-  // negative integer is not an integer: its digits are those of the value itself.
+  // |n| in 6 columns, a wider value keeping its low-order digits. The most negative n
+  // has no |n| among the integers; the field of n itself ends in the same six digits.
   const std::int32_t m = n == INT32_MIN ? n : (n < 0 ? -n : n);
   std::string digits;
   INT_TO_TEXT(m, 6, digits);
