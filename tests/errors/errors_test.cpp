@@ -1,8 +1,7 @@
 // Error reporting through its public routines. scenarios/<name>.calls lists calls, one a line
-// (a text argument in double quotes, taken as it stands between the first and last quote),
-// and probes that show the state as records; scenarios/<name>.out holds the console bytes,
-// derived by hand. Each runs in a child process from an untouched error state; its exit
-// status is 2 when the output ends with the stop.
+// (a text in double quotes, as it stands between the first and last quote), and probes that
+// show the state as records; <name>.out holds the console bytes, derived by hand. Each runs in
+// a child process from an untouched state; the exit status is 2 when the output ends in the stop.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -18,9 +17,7 @@ namespace {
 
 std::string text_of(const char* text, int n) { return n <= 0 ? "" : std::string(text, std::size_t(n)); }
 template <class... Parts> void say(const Parts&... parts) {  // one record of the parts
-  std::string record;
-  ((record += parts), ...);
-  write_literal_record(record);
+  write_literal_record((std::string() + ... + parts));
 }
 
 void run_calls(const std::string& calls) {
@@ -33,6 +30,9 @@ void run_calls(const std::string& calls) {
     std::string call, a = "0", b = "0";
     words >> call >> a >> b;
     int i = std::atoi(a.c_str()), j = std::atoi(b.c_str());
+    static const std::string known = " E1PSH E1POP E1USR E1MES N1RTY INIT_ERROR_STATE SET_INT_PARAM "
+                                     "SET_REAL_PARAM SET_TEXT_PARAM UMACH pushes say reset types state ";
+    if (!call.empty() && call[0] != '#' && known.find(" " + call + " ") == std::string::npos) std::abort();
     if (call == "E1PSH") E1PSH(text);
     if (call == "E1POP") E1POP(text);
     if (call == "E1USR") E1USR(text);
@@ -43,8 +43,8 @@ void run_calls(const std::string& calls) {
     if (call == "SET_REAL_PARAM") SET_REAL_PARAM(i, std::strtof(b.c_str(), nullptr));
     if (call == "SET_TEXT_PARAM") SET_TEXT_PARAM(i, text);
     if (call == "UMACH") UMACH(i, j), say(" ", std::to_string(j));
-    // Probes: push levels i..j named text<level>; a record of the text; empty the state;
-    // " <label> N1RTY(0) N1RTY(1)"; " <type>/<code>|<pending message>|<store>" of level i.
+    // Probes: pushes of levels i..j named text<level>; a record; an empty state; " <label>
+    // N1RTY(0) N1RTY(1)"; " <type>/<code>|<pending message>|<store>" of level i.
     for (int level = i; call == "pushes" && level <= j; ++level) E1PSH(text + std::to_string(level));
     if (call == "say") say(text);
     if (call == "reset") s = ErrorState{};
