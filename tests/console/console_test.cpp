@@ -47,8 +47,10 @@ TEST(ConsoleBytes, CarriageControlPromptAndLayout) {  // the bytes in expected/r
     write_literal_record(" " + std::string(131, 'p') + "0q");
     write_literal_record("   "), write_prompt(" Name: "), begin_console_read(), end_console_read();
     write_literal_record("   "), write_prompt(" UNIT 4? "), write_literal_record(" tail");
-    // Numbers after numbers get a separator, texts never do; a negative length counts as
-    // 0; texts that fill 79 columns, one character more (an empty line follows), two more.
+    // Numbers after numbers get a separator, texts never do; a negative length counts as 0;
+    // texts that fill 79 columns, one character more (an empty line follows), two more; a
+    // number as wide as its field that starts a line gets a blank for the carriage control.
+    begin_list_record(), put_text_item(std::string(70, 'y')), put_integer_item(-1234567890), end_list_record();
     begin_list_record(), put_integer_item(7), put_real_item(2.0f), end_list_record();
     begin_list_record(), put_integer_item(5), put_text_item("x"), put_text_item("no", -3), end_list_record();
     for (const char* tail : {"", "b", "bc"})

@@ -22,9 +22,7 @@ namespace {
 using driver::C, driver::CAPACITY, driver::T;
 
 void check(bool holds, int line = __builtin_LINE()) {  // a broken invariant is a finding
-  if (holds) return;
-  std::fprintf(stderr, "invariant of %s:%d broken\n", __FILE__, line);
-  std::abort();
+  if (!holds) std::fprintf(stderr, "invariant of %s:%d broken\n", __FILE__, line), std::abort();
 }
 
 bool digit(char ch) { return ch >= '0' && ch <= '9'; }

@@ -21,9 +21,7 @@
 namespace {
 
 void check(bool holds, int line = __builtin_LINE()) {  // a broken invariant is a finding
-  if (holds) return;
-  std::fprintf(stderr, "invariant of %s:%d broken\n", __FILE__, line);
-  std::abort();
+  if (!holds) std::fprintf(stderr, "invariant of %s:%d broken\n", __FILE__, line), std::abort();
 }
 
 void check_real_text(float value, const std::string& text, bool exponent_form) {
