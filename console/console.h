@@ -5,8 +5,12 @@
 //
 // Every byte of console output goes through one buffer and is written with the raw
 // write(2) of standard output: no newline translation, line ends are CR LF bytes.
-// The buffer is flushed before every console read, before a command is started,
-// at the stop, at the exit and in the run-time report path.
+// Each record and each prompt is written out as soon as it is shown, together with
+// the line end of the line before it; its own line end waits for the next output.
+// Bytes given to console_write_raw or console_end_pending_line wait in the buffer
+// until console_flush, the next record, a console read, the stop or the exit; a
+// full buffer is written out at once. The run-time report and the floating-point
+// trap flush the buffer before they write to standard error.
 #pragma once
 
 #include <cstdint>
@@ -166,9 +170,11 @@ void close_data_unit();
 bool console_input_is_terminal();
 
 // Reads one line of standard input for a console read, byte by byte so that
-// nothing after the line is taken from the stream: characters up to CR or LF, at
+// little after the line is taken from the stream: characters up to CR or LF, at
 // most `max_stored` of them stored in `line`, the rest of a longer line skipped,
-// and an LF directly after a CR consumed too. Returns the number of characters
+// and an LF directly after a CR consumed too. The byte after a lone CR is read to
+// see whether it is an LF; it is kept for the next console read, which starts with
+// it (a command run at the pause does not see it). Returns the number of characters
 // stored, or -1 at the end of input with no character read. A failing system read
 // ends the run with the F6500 READ(CON) report. The caller brackets it with
 // begin_console_read / end_console_read.

@@ -1,10 +1,12 @@
 // The input layer of the data loader: the file name typed at the keyboard, the open
 // of the data file on unit 4 and the free-form reading of pairs of reals from it.
 //
-// Standard input is read byte by byte with read(2), so that nothing beyond the line
-// just taken leaves the stream: a later console read, or a command that inherits
-// standard input, starts exactly after it. The data file is read in large blocks;
-// it is never written.
+// Standard input is read byte by byte with read(2), so that a later console read,
+// or a command that inherits standard input, starts right after the line just
+// taken. One byte is the exception: after a CR the next byte has to be read to tell
+// CR LF from a lone CR, and when it is no LF it is held for the next console read
+// (a command started meanwhile does not see it). The data file is read in large
+// blocks; it is never written.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -195,56 +197,6 @@ float convert_value(const char* first, const char* last, bool all_zero, long lon
   if (wide == 0.0) return negative ? -0.0f : 0.0f;
   // In range: the rounding can underflow or be inexact, neither of which traps.
   return static_cast<float>(wide);
-}
-
-// The common value, [-]digits[.digits][E[sign]digits] with "E" or "e", followed
-// by its separator inside the current block, is converted straight from the block.
-// Returns false, having taken nothing, for anything else (a "+" sign, a "D"
-// exponent, a repeat count, an error, a value running to the end of the block),
-// which the general reading below then handles.
-bool read_plain_value(float& value) {
-  const unsigned char* const start = block + block_pos;
-  const unsigned char* const end = block + block_end;
-  const unsigned char* p = start;
-  if (*p == '-') ++p;
-  long leading = 0;
-  bool seen_nonzero = false;
-  const unsigned char* digits_start = p;
-  while (p < end && is_digit(*p)) {
-    if (*p != '0') seen_nonzero = true;
-    if (seen_nonzero) ++leading;
-    ++p;
-  }
-  std::ptrdiff_t digits = p - digits_start;
-  if (p < end && *p == '.') {
-    ++p;
-    const unsigned char* fraction_start = p;
-    while (p < end && is_digit(*p)) {
-      if (*p != '0') seen_nonzero = true;
-      if (!seen_nonzero) --leading;
-      ++p;
-    }
-    digits += p - fraction_start;
-  }
-  if (digits == 0 || p == end) return false;
-  long exponent = 0;
-  if (*p == 'e' || *p == 'E') {
-    ++p;
-    bool negative = false;
-    if (p < end && (*p == '+' || *p == '-')) negative = (*p++ == '-');
-    const unsigned char* exponent_start = p;
-    while (p < end && is_digit(*p)) {
-      if (exponent < 100000000) exponent = exponent * 10 + (*p - '0');
-      ++p;
-    }
-    if (p == exponent_start || p == end) return false;
-    if (negative) exponent = -exponent;
-  }
-  if (!ends_value(*p)) return false;
-  value = convert_value(reinterpret_cast<const char*>(start), reinterpret_cast<const char*>(p),
-                        !seen_nonzero, exponent + leading);
-  block_pos = static_cast<std::size_t>(p - block);
-  return true;
 }
 
 // One item of the input: r*v gives r copies of v, r* gives r null values.
@@ -562,7 +514,7 @@ bool read_pair_items(float& time, float& concentration) {
     if (c == '\'' || c == '"' || c == '(') data_error(F_TEXT_FOR_REAL);
 
     Item item;
-    if (!read_plain_value(item.value)) read_item(item, true);
+    read_item(item, true);
     for (long k = 0; k < item.repeat && filled < 2; ++k) {
       if (!item.null_value) *items[filled] = item.value;
       ++filled;

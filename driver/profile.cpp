@@ -61,12 +61,14 @@ int falling_owner[CAPACITY];
 // end mark.
 std::uint64_t work[CAPACITY + 1];
 
-// Where the last search ended. The quadrature evaluates the profile 21 times
+// Where the last search of each array ended: of T for a table in time order, of
+// distinct_times for any other. The quadrature evaluates the profile 21 times
 // across one subinterval, then across the two halves of the one it bisects next,
-// so the next answer is mostly a few places away: the search starts here and
-// widens its bracket by doubling before it bisects. The position found is the one a plain binary
-// search gives; the hint only changes the cost.
-int search_hint = 0;
+// so the next answer is mostly a few places away: the search starts there and
+// widens its bracket by doubling before it bisects. The position found is the one
+// a plain binary search gives; a hint only changes the cost.
+int time_hint = 0;
+int distinct_hint = 0;
 
 // The straight line of interval i (points i-1 and i) at X: the two differences,
 // the slope, its product with X - T(i-1), the sum with C(i-1), all in double, then
@@ -104,13 +106,14 @@ void rank_times() {
 }
 
 // Lowest position p in [lo, hi) with a[p] >= x, or hi when there is none; the
-// values a[lo..hi-1] are in non-decreasing order. The bracket widens from the hint
-// up to kGallopLimit places; an answer farther away is bisected for over the rest
-// of the range, so a far jump costs little more than a plain binary search.
+// values a[lo..hi-1] are in non-decreasing order. The bracket widens from the
+// array's hint up to kGallopLimit places; an answer farther away is bisected for
+// over the rest of the range, so a far jump costs little more than a plain binary
+// search. The hint is left at the answer.
 constexpr int kGallopLimit = 64;
 
-int first_at_or_above(const float a[], int lo, int hi, float x) {
-  const int h = std::clamp(search_hint, lo, hi);
+int first_at_or_above(const float a[], int lo, int hi, float x, int& hint) {
+  const int h = std::clamp(hint, lo, hi);
   int left = lo;  // a[left-1] < x unless left == lo
   int right = hi;  // a[right] >= x unless right == hi
   if (h < hi && a[h] < x) {
@@ -138,8 +141,8 @@ int first_at_or_above(const float a[], int lo, int hi, float x) {
   }
   if (right - left > 2 * kGallopLimit) {
     // A far jump: a plain bisection, whose branches let the processor fetch ahead.
-    search_hint = static_cast<int>(std::lower_bound(a + left, a + right, x) - a);
-    return search_hint;
+    hint = static_cast<int>(std::lower_bound(a + left, a + right, x) - a);
+    return hint;
   }
   // A short bracket, nearly always in cache: the answer stays within
   // [base, base + count], and the halving step is written without a branch on the
@@ -152,8 +155,8 @@ int first_at_or_above(const float a[], int lo, int hi, float x) {
     count -= half;
   }
   if (count == 1 && *base < x) ++base;
-  search_hint = static_cast<int>(base - a);
-  return search_hint;
+  hint = static_cast<int>(base - a);
+  return hint;
 }
 
 int first_unpainted(int k) {
@@ -206,11 +209,11 @@ void use_profile_table(int first) {
 
 float PROFILE(float X) {
   if (times_non_decreasing) {
-    const int i = first_at_or_above(T, first_point, last_point + 1, X);
+    const int i = first_at_or_above(T, first_point, last_point + 1, X, time_hint);
     if (i > first_point && i <= last_point) return interval_value(i, X);
   } else {
     // Cell (u(j-1), u(j)] with u(j) the first distinct time >= X.
-    const int j = first_at_or_above(distinct_times, 0, distinct_count, X);
+    const int j = first_at_or_above(distinct_times, 0, distinct_count, X, distinct_hint);
     if (j > 0 && j < distinct_count && rising_owner[j - 1] != 0)
       return interval_value(rising_owner[j - 1], X);
   }

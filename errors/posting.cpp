@@ -24,10 +24,15 @@ bool find_param(const char key[4], const char*& value, int& length) {
     bool same = true;
     for (int j = 0; j < 4 && same; ++j) same = upper(s.PARAM_TEXT[at + j]) == upper(key[j]);
     if (!same) continue;
+    // The stored length, digit by digit up to the "%". The key can also be found
+    // inside a value, where anything may follow it; a length beyond the store says
+    // no more than "the rest of the store", so the count stops growing there, as the
+    // reader's exponent does, and cannot overflow.
     int pos = at + 4;
     int v = 0;
     while (pos < used && s.PARAM_TEXT[pos] != '%') {
-      v = v * 10 + (s.PARAM_TEXT[pos] - '0');
+      if (v >= -ErrorState::PARAM_CAPACITY && v <= ErrorState::PARAM_CAPACITY)
+        v = v * 10 + (s.PARAM_TEXT[pos] - '0');
       ++pos;
     }
     value = s.PARAM_TEXT + pos + 1;

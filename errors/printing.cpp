@@ -80,13 +80,16 @@ void PRINT_MESSAGE() {
   const int room = FIRST_LINE_LIMIT - static_cast<int>(header.size());
 
   // First line: the whole message if it fits, else up to the last blank within the
-  // room (the blank itself is not written). The leading ".  " always offers one.
+  // room (the blank itself is not written). Every text E1MES or N1RTY leaves pending
+  // begins with ".  ", and the room is at least 9 (the longest header holds a
+  // 32-character name and an 11-character code), so a blank is always found for
+  // those; the cut at the room serves a text written into the record by other means.
   int first_share = length;
   int consumed = length;  // position of the last character taken so far
   if (room < length) {
     int b = room;
     while (b >= 1 && at(b) != ' ') --b;
-    first_share = b >= 1 ? b - 1 : room;  // no blank at all: cut at the room
+    first_share = b >= 1 ? b - 1 : room;  // no blank within the room: cut there
     consumed = b >= 1 ? b : room;
   }
   write_literal_record("");
@@ -115,8 +118,8 @@ void PRINT_MESSAGE() {
 }
 
 void UMACH(int n, int& unit) {
-  const std::int64_t m = n < 0 ? -static_cast<std::int64_t>(n) : n;
-  if (m >= 1 && m <= 3) {
+  if (n != 0 && n >= -3 && n <= 3) {
+    const int m = n < 0 ? -n : n;
     if (n < 0)
       UNIT_TABLE[m] = unit;
     else
@@ -128,10 +131,11 @@ void UMACH(int n, int& unit) {
   write_literal_record("");
   write_literal_record(" *** TERMINAL ERROR 5 from UMACH.  The absolute");
   write_literal_record(" ***          value of the index variable must be");
-  // |n| in 6 columns; like INT_TO_TEXT, a wider value keeps its low-order digits.
-  std::string digits = std::to_string(m);
-  if (digits.size() > 6) digits.erase(0, digits.size() - 6);
-  digits.insert(0, 6 - digits.size(), ' ');
+  // |n| in 6 columns, a wider value keeping its low-order digits. The most negative n
+  // has no |n| among the integers; the field of n itself ends in the same six digits.
+  const std::int32_t m = n == INT32_MIN ? n : (n < 0 ? -n : n);
+  std::string digits;
+  INT_TO_TEXT(m, 6, digits);
   write_literal_record(" ***          1, 2, or 3.  IABS(N) = " + digits + ".");
   write_literal_record("");
   stop_run(EXIT_ERROR_STOP);

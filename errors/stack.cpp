@@ -77,9 +77,11 @@ void E1POP(std::string_view name) {
                       (type >= TYPE_WARNING_NOW && from_user && CHECK_DEFERRED_STOP() == 1);
     if (stop) stop_run(EXIT_ERROR_STOP);
   }
-  // The slot above describes the routine called last from this level; once this
-  // routine returns, nothing below it has been called from the caller's point of
-  // view yet.
+  // Slot L+1 describes the routine that this one called last. The next routine
+  // pushed at level L has called nothing yet, and E1PSH sets only the slot it
+  // pushes into, so the slot above is reset here: N1RTY(1) there reads -1. At the
+  // highest level the slot above (51) is left alone; no push ever writes it, so it
+  // keeps the -1 of the initialisation.
   if (level < s.MAX_LEVEL) {
     s.LEVEL_TYPE[level + 1] = -1;
     s.LEVEL_CODE[level + 1] = -1;

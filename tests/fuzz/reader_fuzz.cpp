@@ -1,143 +1,129 @@
-// Fuzzing harness of the data reader and the loader: arbitrary bytes become the data
-// file on unit 4 and are loaded into the point tables as the program loads them.
-//
-// Checked for every input: each read ends in a pair, the end of the file or one of
-// the data errors; the tables never hold more than 200000 points and hold exactly
-// the pairs read; every stored value is a finite real; the largest concentration
-// is the largest stored one (or 0); the end of the file, once met, is met again;
-// the data file is never written. Crashes, hangs and out-of-bounds accesses are
-// caught by the fuzzer and the sanitizers.
-//
-// An input whose first byte is 0x01 stands for its remaining bytes repeated up to
-// 450000 bytes, so short inputs also reach the 200000-pair limit of the tables
-// (a record "/" is a pair read, the shortest there is).
-
-#include <fcntl.h>
-#include <sys/stat.h>
+// Fuzzing harness of the data reader and the loader: any bytes (after a first byte 0x01, the
+// rest repeated up to 450000 bytes, to reach the 200000-pair limit) are loaded from unit 4
+// as the program loads them. Each read ends in a pair, the end or a data error; the tables
+// hold the pairs read, at most 200000, all finite, CMAX the largest concentration (or 0);
+// the end stays the end; an input the model below judges gives its values bit for bit.
 #include <unistd.h>
 
+#include <cfloat>
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "console.h"
 #include "driver.h"
 
 namespace {
 
-constexpr std::size_t REPEATED_SIZE = 450000;
+using driver::C, driver::CAPACITY, driver::T;
 
-// The data file: a short name in a directory of its own, fitting the 20-character
-// name the program opens; in memory, since a disk file rewritten for every input
-// waits for the disk each time.
-const std::string& data_path() {
-  static const std::string path = [] {
-    static char dir[] = "/dev/shm/qfXXXXXX";
-    if (::mkdtemp(dir) == nullptr) std::abort();
-    std::atexit([] {
-      ::unlink((std::string(dir) + "/d").c_str());
-      ::rmdir(dir);
-    });
-    return std::string(dir) + "/d";
-  }();
-  return path;
+void check(bool holds, int line = __builtin_LINE()) {  // a broken invariant is a finding
+  if (!holds) std::fprintf(stderr, "invariant of %s:%d broken\n", __FILE__, line), std::abort();
 }
 
-void write_data_file(const std::uint8_t* data, std::size_t size) {
-  std::string bytes;
-  if (size > 0 && data[0] == 0x01) {
-    if (size > 1) {
-      while (bytes.size() < REPEATED_SIZE) bytes.append(reinterpret_cast<const char*>(data + 1), size - 1);
-    }
-  } else {
-    bytes.assign(reinterpret_cast<const char*>(data), size);
+bool digit(char ch) { return ch >= '0' && ch <= '9'; }
+
+// [+-]digits with at most one point[(e|E)[+-]digits], at least one digit in each part.
+bool plain(const std::string& t) {
+  std::size_t k = t[0] == '+' || t[0] == '-', digits = 0, points = 0;
+  for (; k < t.size() && (digit(t[k]) || t[k] == '.'); ++k) ++(t[k] == '.' ? points : digits);
+  std::size_t exponent_digits = 1;  // none needed without an exponent
+  if (k < t.size() && (t[k] == 'e' || t[k] == 'E')) {
+    k += t[k + 1] == '+' || t[k + 1] == '-' ? 2 : 1;
+    for (exponent_digits = 0; k < t.size() && digit(t[k]); ++k) ++exponent_digits;
   }
-  int fd = ::open(data_path().c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) std::abort();
-  ::close(fd);
+  return digits > 0 && points <= 1 && exponent_digits > 0 && k == t.size();
 }
 
-struct Stopped {
-  int error;
-};
+// The model, for plain values between blanks, tabs, single commas (each between two values
+// of a record) and line ends: the values the reads take and the data error that ends them
+// (0 for none); false when it cannot judge the input. Each read takes the next two values
+// and the rest of the record of its second; a value is the double strtod reads, rounded to
+// a real, the largest real up to one double step above it, a data error beyond.
+bool model(const std::string& bytes, std::vector<float>& taken, int& error) {
+  int in_read = 0;
+  for (std::size_t at = 0, end = 0; at < bytes.size() && !error && taken.size() <= 2 * CAPACITY; at = end + 1) {
+    end = std::min(bytes.find('\n', at), bytes.size());
+    std::string record = bytes.substr(at, end - at - (end > at && bytes[end - 1] == '\r'));
+    bool after_value = false, comma = false;
+    for (std::size_t i = 0, j = 0; i < record.size() && !error && in_read < 2; i = j) {
+      j = i + 1;
+      if (record[i] == ',' && (!after_value || comma)) return false;
+      comma |= record[i] == ',';
+      if (record[i] == ' ' || record[i] == '\t' || record[i] == ',') continue;
+      j = std::min(record.find_first_of(" \t,", i), record.size());
+      if (!plain(record.substr(i, j - i))) return false;
+      const double d = std::strtod(record.c_str() + i, nullptr), m = std::fabs(d);
+      if (m > 0x1.fffffe0000001p+127) error = F_REAL_OUT_OF_RANGE;
+      if (!error) taken.push_back(float(m > FLT_MAX ? std::copysign(double(FLT_MAX), d) : d)), ++in_read;
+      after_value = true, comma = false;
+    }
+    if (comma) return false;
+    in_read %= 2;
+  }
+  return true;
+}
 
 long pairs_read = 0;
-
-bool counting_read(float& time, float& concentration) {
-  int error = 0;
-  switch (scan_pair(time, concentration, error)) {
-    case PairRead::Pair:
-      ++pairs_read;
-      return true;
-    case PairRead::End: return false;
-    case PairRead::DataError: throw Stopped{error};
-  }
-  std::abort();  // not one of the three outcomes
-}
-
-// A broken invariant is a finding: its line is named and the fuzzer keeps the input.
-void check(bool holds, int line = __builtin_LINE()) {
-  if (holds) return;
-  std::fprintf(stderr, "invariant of %s:%d broken\n", __FILE__, line);
-  std::abort();
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  write_data_file(data, size);
-  struct stat before;
-  check(::stat(data_path().c_str(), &before) == 0);
-
+  std::string bytes(reinterpret_cast<const char*>(data), size);
+  if (size > 1 && data[0] == 0x01) {
+    bytes.erase(0, 1);
+    for (const std::string unit = bytes; bytes.size() < 450000;) bytes += unit;
+  }
+  static char dir[] = "/dev/shm/qfXXXXXX";  // in memory: a disk file would wait for the disk
+  static const std::string path = ::mkdtemp(dir) != nullptr ? std::string(dir) + "/d" : "";
+  static const int cleanup = std::atexit([] { ::unlink(path.c_str()), ::rmdir(dir); });
+  std::FILE* const file = std::fopen(path.c_str(), "wb");
+  check(cleanup == 0 && file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size());
+  check(std::fclose(file) == 0);
   char name[20];
   std::memset(name, ' ', sizeof name);
-  std::memcpy(name, data_path().data(), data_path().size());
+  std::memcpy(name, path.data(), path.size());
   OPEN_DATA_FILE(4, name);
 
+  int error = 0, fits = true;
   pairs_read = 0;
-  int error = 0;
-  bool fits = true;
   try {
-    fits = driver::load_table(counting_read);
-  } catch (const Stopped& stopped) {
-    error = stopped.error;
+    fits = driver::load_table([](float& time, float& concentration) {
+      int number = 0;
+      const PairRead read = scan_pair(time, concentration, number);
+      if (read == PairRead::DataError) throw number;
+      pairs_read += read == PairRead::Pair;
+      return read == PairRead::Pair;
+    });
+  } catch (int number) {
+    error = number;
   }
-
-  using driver::CAPACITY;
-  if (error != 0) {
-    check(error == F_READ_FAILED || error == F_INVALID_REAL || error == F_TEXT_FOR_REAL ||
-          error == F_REAL_OUT_OF_RANGE || error == F_INVALID_REPEAT);
-    check(pairs_read <= CAPACITY);
-  } else {
-    if (fits) {
-      check(driver::N == pairs_read && driver::N <= CAPACITY);
-      float time = 0.0f, concentration = 0.0f;  // the end stays the end
-      check(scan_pair(time, concentration, error) == PairRead::End);
-    } else {
-      check(pairs_read == CAPACITY + 1 && driver::N == CAPACITY);
-    }
-    float largest = 0.0f;
-    for (int i = 1; i <= driver::N; ++i) {
-      check(std::isfinite(driver::T[i]) && std::isfinite(driver::C[i]));
-      if (driver::C[i] > largest) largest = driver::C[i];
-    }
-    check(driver::CMAX == largest);
+  check(error == 0 || error == F_READ_FAILED || error == F_INVALID_REAL || error == F_TEXT_FOR_REAL ||
+        error == F_REAL_OUT_OF_RANGE || error == F_INVALID_REPEAT);
+  check(driver::N <= CAPACITY && (error || driver::N == (fits ? pairs_read : CAPACITY)));
+  check(error || fits == (pairs_read <= CAPACITY));
+  float time = 0.0f, concentration = 0.0f, largest = 0.0f;
+  check(error || !fits || scan_pair(time, concentration, error) == PairRead::End);
+  for (int i = 1; !error && i <= driver::N; largest = std::max(largest, C[i++]))
+    check(std::isfinite(T[i]) && std::isfinite(C[i]));
+  check(error || driver::CMAX == largest);
+  std::vector<float> taken;
+  int expected_error = 0;
+  if (model(bytes, taken, expected_error)) {
+    const std::size_t complete = std::min(taken.size() / 2, CAPACITY + std::size_t(1));
+    check(error == expected_error && std::size_t(pairs_read) == complete);
+    for (std::size_t i = 0; i < std::min(complete, std::size_t(CAPACITY)); ++i)
+      check(!std::memcmp(&T[i + 1], &taken[2 * i], 4) && !std::memcmp(&C[i + 1], &taken[2 * i + 1], 4));
+    if (!error && taken.size() % 2 == 1 && complete < CAPACITY)  // a time cut by the end stays
+      check(!std::memcmp(&T[complete + 1], &taken.back(), 4));
   }
   close_data_unit();
-
-  struct stat after;
-  check(::stat(data_path().c_str(), &after) == 0);
-  check(after.st_size == before.st_size && after.st_mtim.tv_sec == before.st_mtim.tv_sec &&
-        after.st_mtim.tv_nsec == before.st_mtim.tv_nsec);
-
-  // Fresh tables for the next input, as in a run: slots never written read as 0.0.
-  // Reads reach at most the slot after the last pair read.
-  const long used = pairs_read + 2 < CAPACITY + 1 ? pairs_read + 2 : CAPACITY + 1;
-  std::memset(driver::T, 0, sizeof(float) * static_cast<std::size_t>(used));
-  std::memset(driver::C, 0, sizeof(float) * static_cast<std::size_t>(used));
+  // Fresh tables for the next input, as in a run; reads reach at most one slot past the pairs.
+  std::memset(T, 0, sizeof(float) * std::size_t(std::min(pairs_read + 2, CAPACITY + 1L)));
+  std::memset(C, 0, sizeof(float) * std::size_t(std::min(pairs_read + 2, CAPACITY + 1L)));
   return 0;
 }

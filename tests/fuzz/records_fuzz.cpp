@@ -1,23 +1,14 @@
-// Fuzzing harness of the console records: the input is a script of list-directed
-// records with arbitrary items (texts of any bytes and length, negative lengths
-// included, integers, reals of any bit pattern), formatted records, prompts,
-// console reads and line ends. Standard output is a memory file, so the bytes each
-// step writes are read back and checked:
-//
-// - a list-directed record shows exactly the characters of its items, apart from
-//   the blanks and line ends of the layout, and no line longer than 80 bytes;
-// - a formatted record or prompt shows its text after the first character, behind
-//   at most 6 bytes of carriage control, or its whole text behind a prompt;
-// - a real's text has 8 to 15 characters, is in fixed form exactly for
-//   1 <= |x| < 10000000, and reads back within half a unit of its 7th digit; the
-//   exponent form does too; a value that is not finite gives a 13-character text.
-
+// Fuzzing harness of the console records: a script of list-directed records of any items
+// (texts of any bytes and length, negative lengths too, integers, reals of any bits),
+// formatted records, prompts, console reads and line ends. Each step must write the bytes
+// of the model below: fields, a blank between numbers, lines of 79 columns, carriage
+// control, the pending line. A real's text reads back within half a unit of its 7th digit,
+// in fixed form exactly for 1 <= |x| < 10000000.
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cmath>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,164 +20,105 @@
 
 namespace {
 
-// A broken invariant is a finding: its line is named and the fuzzer keeps the input.
-void check(bool holds, int line = __builtin_LINE()) {
-  if (holds) return;
-  std::fprintf(stderr, "invariant of %s:%d broken\n", __FILE__, line);
-  std::abort();
-}
-
-struct Script {
-  const std::uint8_t* p;
-  std::size_t left;
-
-  bool done() const { return left == 0; }
-  std::uint8_t byte() {
-    if (left == 0) return 0;
-    --left;
-    return *p++;
-  }
-  std::uint32_t word() {
-    std::uint32_t w = 0;
-    for (int i = 0; i < 4; ++i) w = w << 8 | byte();
-    return w;
-  }
-  std::string text() {
-    std::size_t length = (static_cast<std::size_t>(byte()) << 8 | byte()) % 400;
-    if (length > left) length = left;
-    std::string t(reinterpret_cast<const char*>(p), length);
-    p += length;
-    left -= length;
-    return t;
-  }
-};
-
-// Standard output as a memory file; `mark` is the size already checked.
-int out_fd = -1;
-off_t mark = 0;
-
-std::string new_output() {
-  console_flush();
-  struct stat info;
-  check(::fstat(out_fd, &info) == 0);
-  std::string bytes(static_cast<std::size_t>(info.st_size - mark), '\0');
-  check(::pread(out_fd, bytes.data(), bytes.size(), mark) == static_cast<ssize_t>(bytes.size()));
-  mark = info.st_size;
-  return bytes;
-}
-
-std::string without_layout(const std::string& bytes) {
-  std::string kept;
-  for (char ch : bytes) {
-    if (ch != ' ' && ch != '\r' && ch != '\n') kept += ch;
-  }
-  return kept;
+void check(bool holds, int line = __builtin_LINE()) {  // a broken invariant is a finding
+  if (!holds) std::fprintf(stderr, "invariant of %s:%d broken\n", __FILE__, line), std::abort();
 }
 
 void check_real_text(float value, const std::string& text, bool exponent_form) {
-  if (!std::isfinite(value)) {
-    check(text.size() == 13 && text.compare(0, 2, "1#") == 0);
-    return;
-  }
+  const double magnitude = std::fabs(double(value));
+  if (!std::isfinite(value)) return check(text.size() == 13 && text.compare(0, 2, "1#") == 0);
   check(text.size() >= 8 && text.size() <= 15);
-  const double magnitude = std::fabs(static_cast<double>(value));
-  const bool has_exponent = text.find('E') != std::string::npos;
-  check(has_exponent == (exponent_form || !(magnitude >= 1.0 && magnitude < 1e7)));
-  const double read_back = std::strtod(text.c_str(), nullptr);
-  check(std::fabs(read_back - static_cast<double>(value)) <= 5.0000001e-7 * magnitude);
+  check((text.find('E') != std::string::npos) == (exponent_form || !(magnitude >= 1.0 && magnitude < 1e7)));
+  check(std::fabs(std::strtod(text.c_str(), nullptr) - double(value)) <= 5.0000001e-7 * magnitude);
+}
+
+// The model: lines of the list-directed record being laid out, each with its
+// carriage-control blank first, and the columns left on the last.
+std::vector<std::string> lines;
+int room = 79;
+bool after_number = false;
+
+void lay_out(std::string text, int field) {  // field 0: a text item
+  for (; field == 0 && int(text.size()) >= room; room = 79, lines.push_back(" ")) {  // split at the room
+    lines.back() += text.substr(0, std::size_t(room));
+    text.erase(0, std::size_t(room));
+  }
+  const int width = field == 0 ? int(text.size()) : field + after_number;
+  text.insert(0, std::size_t(width) - text.size(), ' ');
+  if (width >= room) lines.push_back(text[0] == ' ' ? text : " " + text), room = 79 - width;
+  else lines.back() += text, room -= width;
+  after_number = field != 0;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (out_fd < 0) {
-    out_fd = ::memfd_create("console", 0);
-    check(out_fd >= 0 && ::dup2(out_fd, STDOUT_FILENO) == STDOUT_FILENO);
-  }
-  // A known state: no pending line, no prompt; an empty output file.
-  begin_console_read();
-  end_console_read();
-  console_flush();
-  check(::ftruncate(STDOUT_FILENO, 0) == 0 && ::lseek(STDOUT_FILENO, 0, SEEK_SET) == 0);
-  mark = 0;
-  bool behind_prompt = false;
-
-  Script script{data, size};
-  while (!script.done()) {
-    switch (script.byte() % 5) {
-      case 0: {  // a list-directed record
-        std::string shown;
-        bool line_ends_in_texts = false;
-        begin_list_record();
-        for (int items = script.byte() % 12; items > 0; --items) {
-          const std::uint8_t kind = script.byte() % 4;
-          if (kind == 0) {
-            std::string t = script.text();
-            const int length = static_cast<int>(t.size()) - (script.byte() % 2 ? 0 : 200);
-            put_text_item(t.data(), length);
-            if (length > 0) shown += t.substr(0, static_cast<std::size_t>(length));
-            line_ends_in_texts |= t.find_first_of("\r\n") != std::string::npos;
-          } else if (kind == 1) {
-            const auto value = static_cast<std::int32_t>(script.word());
-            put_integer_item(value);
-            shown += std::to_string(value);
-          } else {
-            float value;
-            const std::uint32_t bits = script.word();
-            std::memcpy(&value, &bits, sizeof value);
-            put_real_item(value);
-            const std::string list = format_real_list(value);
-            check_real_text(value, list, false);
-            check_real_text(value, format_real_exponent(value), true);
-            shown += list;
-          }
-        }
-        end_list_record();
-        const std::string out = new_output();
-        check(without_layout(out) == without_layout(shown));
-        if (!line_ends_in_texts) {
-          for (std::size_t from = 0; from <= out.size();) {
-            std::size_t end = out.find("\r\n", from);
-            if (end == std::string::npos) end = out.size();
-            check(end - from <= 80);
-            from = end + 2;
-          }
-        }
-        behind_prompt = false;
-        break;
-      }
-      case 1:
-      case 2: {  // a formatted record, or a prompt
-        const bool prompt = script.byte() % 2;
-        const std::string t = script.text();
-        if (prompt) write_prompt(t);
-        if (!prompt) write_literal_record(t);
-        const std::string out = new_output();
-        const std::string text = t.empty() ? " " : t;
-        if (behind_prompt) {
-          check(out == text);
+  static const int out = ::memfd_create("console", 0);
+  check(out >= 0 && ::dup2(out, STDOUT_FILENO) == STDOUT_FILENO);
+  begin_console_read(), end_console_read(), console_flush();  // no pending line, no prompt
+  check(::ftruncate(out, 0) == 0 && ::lseek(out, 0, SEEK_SET) == 0);
+  off_t mark = 0;  // the bytes before it are checked
+  bool pending = false, behind_prompt = false;
+  const std::uint8_t* const end = data + size;
+  auto byte = [&]() -> std::uint32_t { return data < end ? *data++ : 0; };
+  auto text = [&] {
+    std::size_t length = byte() << 8;
+    length = std::min<std::size_t>((length | byte()) % 400, std::size_t(end - data));
+    data += length;
+    return std::string(reinterpret_cast<const char*>(data - length), length);
+  };
+  while (data < end) {
+    std::string expected;
+    const int step = byte() % 5;
+    if (step == 0) {  // a list-directed record
+      lines.assign(1, " "), room = 79, after_number = false;
+      begin_list_record();
+      for (int items = byte() % 12; items > 0; --items) {
+        const int kind = byte() % 4;
+        std::uint32_t word = 0;
+        for (int i = 0; i < 4 && kind != 0; ++i) word = word << 8 | byte();
+        const float real = std::bit_cast<float>(word);
+        if (kind == 0) {
+          const std::string t = text();
+          const int length = int(t.size()) - (byte() % 2 ? 0 : 200);
+          put_text_item(t.data(), length);
+          lay_out(t.substr(0, std::size_t(std::max(length, 0))), 0);
+        } else if (kind == 1) {
+          put_integer_item(std::int32_t(word));
+          lay_out(std::to_string(std::int32_t(word)), 11);
         } else {
-          const std::string rest = text.substr(1);
-          check(out.size() >= rest.size() && out.size() - rest.size() <= 6);
-          check(out.compare(out.size() - rest.size(), rest.size(), rest) == 0);
-          for (std::size_t i = 0; i < out.size() - rest.size(); ++i) {
-            check(std::strchr("\r\n\f ", out[i]) != nullptr && out[i] != '\0');
-          }
+          put_real_item(real);
+          lay_out(format_real_list(real), 15);
+          check_real_text(real, format_real_list(real), false);
+          check_real_text(real, format_real_exponent(real), true);
         }
-        behind_prompt = prompt;
-        break;
       }
-      case 3:  // a console read: the line is ended unless the cursor is behind a prompt
-        begin_console_read();
-        end_console_read();
-        check(new_output().size() <= 2);
-        behind_prompt = false;
-        break;
-      default:  // the end of a pending line, as at the pause and the stop
-        console_end_pending_line();
-        check(new_output().size() <= 2);
-        break;
+      end_list_record();
+      for (std::size_t k = 0; k < lines.size(); ++k)
+        expected += k == 0 && behind_prompt ? lines[0] : (pending || k > 0 ? "\r\n" : "") + lines[k].substr(1);
+      pending = true, behind_prompt = false;
+    } else if (step <= 2) {  // a formatted record, or a prompt
+      const bool prompt = byte() % 2;
+      const std::string t = text(), shown = t.empty() ? " " : t;
+      prompt ? write_prompt(t) : write_literal_record(t);
+      const char control = behind_prompt ? ' ' : shown[0];
+      expected = control == '0' ? (pending ? "\r\n\r\n" : "\r\n") : control == '1' ? "\r\n\f\r \r"
+                 : control == '+' ? "\r" : pending && !behind_prompt ? "\r\n" : "";
+      expected += behind_prompt ? shown : shown.substr(1);
+      pending = true, behind_prompt = prompt;
+    } else if (step == 3) {  // a console read: the line is ended unless the cursor is behind a prompt
+      begin_console_read(), end_console_read();
+      expected = pending && !behind_prompt ? "\r\n" : "";
+      pending = false, behind_prompt = false;
+    } else {  // the end of a pending line, as at the pause and the stop
+      console_end_pending_line();
+      expected = pending ? "\r\n" : "";
     }
+    console_flush();
+    std::string written(expected.size() + 1, '\0');
+    check(::pread(out, written.data(), written.size(), mark) == ssize_t(expected.size()));
+    check(written.substr(0, expected.size()) == expected);
+    mark += off_t(expected.size());
   }
   return 0;
 }
