@@ -7,6 +7,7 @@
 // it is never written.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,7 +58,13 @@ int next_input_byte() {
     ssize_t n = ::read(STDIN_FILENO, &byte, 1);
     if (n == 1) return byte;
     if (n == 0) return -1;
-    if (errno != EINTR) console_error(F_READ_FAILED);
+    if (errno == EAGAIN || errno == EWOULDBLOCK) {
+      // Standard input in non-blocking mode with nothing to read yet: wait for it.
+      pollfd input = {STDIN_FILENO, POLLIN, 0};
+      if (::poll(&input, 1, -1) < 0 && errno != EINTR) console_error(F_READ_FAILED);
+    } else if (errno != EINTR) {
+      console_error(F_READ_FAILED);
+    }
   }
 }
 

@@ -24,9 +24,9 @@ constexpr std::string_view PAUSE_MESSAGE =
 constexpr int LONGEST_COMMAND = 128 * 1024 - 1;
 char answer[LONGEST_COMMAND + 2];
 
-// Starts `program` with the argument list and waits for it; false when it could not
-// be started at all.
-bool run_and_wait(const char* program, char* const argv[]) {
+// Starts `program` with the argument list and waits for it. Returns 0 when it ran,
+// else the error number of the failed start.
+int run_and_wait(const char* program, char* const argv[]) {
   // The command gets the default action of a broken pipe, which the program itself
   // ignores, so pipelines in it end as they would from a shell.
   posix_spawnattr_t attributes;
@@ -39,22 +39,25 @@ bool run_and_wait(const char* program, char* const argv[]) {
   pid_t child = 0;
   const int failed = posix_spawn(&child, program, nullptr, &attributes, argv, environ);
   posix_spawnattr_destroy(&attributes);
-  if (failed != 0) return false;
+  if (failed != 0) return failed;
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  return true;
+  return 0;
 }
 
 // Runs the line with the interpreter named by COMSPEC, started with "/c" and the
-// line; when that is unset or cannot be started, with the POSIX shell. The standard
-// handles are inherited; the exit status is ignored.
+// line; when that is unset, or cannot be started because it is not found or not
+// permitted, with the POSIX shell. Any other failure to start it (a file of no
+// executable format, too little memory) runs nothing. The standard handles are
+// inherited; the exit status is ignored.
 void run_command_line(char* line) {
   console_flush();
   const char* comspec = std::getenv("COMSPEC");
   if (comspec != nullptr && *comspec != '\0') {
     char* const argv[] = {const_cast<char*>(comspec), const_cast<char*>("/c"), line, nullptr};
-    if (run_and_wait(comspec, argv)) return;
+    const int failed = run_and_wait(comspec, argv);
+    if (failed != ENOENT && failed != ENOTDIR && failed != EACCES && failed != EPERM) return;
   }
   char* const argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), line, nullptr};
   run_and_wait("/bin/sh", argv);

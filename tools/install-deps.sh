@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the builds need, when some are missing: the compiler,
-# the test and benchmark libraries, and clang with its fuzzing runtime.
+# Python for the transcript runner, the test and benchmark libraries, and clang with
+# its fuzzing runtime.
 set -euo pipefail
-packages=(cmake make g++ libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
+packages=(cmake make g++ python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

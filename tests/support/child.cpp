@@ -1,8 +1,6 @@
 #include "child.h"
 
 #include <fcntl.h>
-#include <grp.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,45 +61,6 @@ ChildRun run_in_child(const std::function<void()>& body, const std::string& inpu
     body();
     console_flush();
     _exit(0);
-  }
-  ChildRun run = collect(pid, out_path, err_path);
-  unlink(in_path.c_str());
-  return run;
-}
-
-ChildRun run_program(const std::string& program, const std::vector<std::string>& args,
-                     const std::string& cwd, const std::string& input, const ProgramIo& io) {
-  std::string in_path = temp_file_with(input);
-  std::string out_path = io.stdout_path.empty() ? temp_file_with("") : "";
-  std::string err_path = temp_file_with("");
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(program.c_str()));
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    if (chdir(cwd.c_str()) != 0) _exit(126);
-    redirect(in_path, 0, O_RDONLY);
-    redirect(io.stdout_path.empty() ? out_path : io.stdout_path, 1, O_WRONLY | O_TRUNC);
-    redirect(err_path, 2, O_WRONLY | O_TRUNC);
-    if (io.sealed_stdout) {
-      int fd = memfd_create("sealed-stdout", MFD_ALLOW_SEALING);
-      if (fd < 0 || fcntl(fd, F_ADD_SEALS, F_SEAL_WRITE) != 0 || dup2(fd, 1) != 1) _exit(126);
-      close(fd);
-    }
-    int ends[2];
-    if (io.broken_pipe_stdout && (pipe(ends) != 0 || close(ends[0]) != 0 || dup2(ends[1], 1) != 1)) _exit(126);
-    if (io.close_stdin) close(0);
-    if (io.close_stdout) close(1);
-    if (io.close_stderr) close(2);
-    if (io.unprivileged && geteuid() == 0 &&
-        (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
-      _exit(126);
-    }
-    execv(program.c_str(), argv.data());
-    _exit(127);
   }
   ChildRun run = collect(pid, out_path, err_path);
   unlink(in_path.c_str());
