@@ -5,6 +5,9 @@
 set -euo pipefail
 packages=(cmake make g++ python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
 missing=()
+# The plot renderer's XML library, and what its tests and the installation test run:
+# the SVG renderer and groff.
+packages+=(libxml2-dev librsvg2-bin groff-base)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done

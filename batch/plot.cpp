@@ -1,0 +1,286 @@
+// SVG plot of one file: the profile, the shaded integration window, the baseline,
+// the added point, axes with 1-2-5 ticks and a title with the file name and the peak
+// area. The output depends on the input alone: numbers are written with
+// std::to_chars (no locale), in fixed forms, and every value that reaches the
+// document is finite.
+
+#include "batch.h"
+
+#include <libxml/chvalid.h>
+#include <libxml/entities.h>
+#include <libxml/xmlstring.h>
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <memory>
+#include <utility>
+
+namespace batch {
+namespace {
+
+// Canvas and plot area, in pixels. The plot area is W pixel columns wide.
+constexpr int WIDTH = 800, HEIGHT = 500;
+constexpr int LEFT = 90, RIGHT = 765, TOP = 40, BOTTOM = 440;
+constexpr int W = RIGHT - LEFT;
+
+// Values beyond this magnitude are drawn at it, so that every difference of two
+// values stays finite; non-finite values are drawn as 0.
+constexpr double LIMIT = 1e300;
+
+double clean(double v) {
+  if (!std::isfinite(v)) return 0;
+  return std::clamp(v, -LIMIT, LIMIT);
+}
+
+std::string number(double v, std::chars_format format, int precision) {
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, v + 0.0, format, precision);  // no -0
+  return std::string(buf, res.ptr);
+}
+
+// A pixel coordinate, to a tenth of a pixel.
+std::string px(double v) { return number(std::clamp(v, -1e6, 1e6), std::chars_format::fixed, 1); }
+
+// One axis: the data range widened to whole ticks of a 1, 2 or 5 step. Ticks are
+// first*step, (first+1)*step, ..., lo and hi the outer ones.
+struct Axis {
+  double step, first, lo, hi;
+
+  Axis(double min, double max, int ticks) {
+    double mag = std::max(std::fabs(min), std::fabs(max));
+    if (!(max - min > mag * 1e-9)) {  // one value, or too close to tell apart
+      double pad = mag * 0.1;
+      min -= pad;
+      max += mag == 0 ? 1 : pad;
+    }
+    double raw = (max - min) / ticks;
+    double decade = std::pow(10.0, std::floor(std::log10(raw)));
+    double f = raw / decade;
+    step = (f <= 1 ? 1 : f <= 2 ? 2 : f <= 5 ? 5 : 10) * decade;
+    first = std::floor(min / step);
+    lo = first * step;
+    hi = std::ceil(max / step) * step;
+  }
+  int count() const { return static_cast<int>(std::lround((hi - lo) / step)); }
+  double tick(int i) const { return (first + i) * step; }
+  // Moderate values in fixed form with the step's decimals; others in exponent form
+  // with the digits that tell neighbouring ticks apart.
+  std::string label(int i) const {
+    if (tick(i) == 0) return "0";
+    double mag = std::max(std::fabs(lo), std::fabs(hi));
+    int step_exp = static_cast<int>(std::floor(std::log10(step) + 1e-9));
+    if (mag < 1e6 && step >= 1e-4)
+      return number(tick(i), std::chars_format::fixed, std::max(0, -step_exp));
+    int mag_exp = static_cast<int>(std::floor(std::log10(mag)));
+    return number(tick(i), std::chars_format::scientific, std::clamp(mag_exp - step_exp, 0, 16));
+  }
+  // Position of v between the pixel ends a (at lo) and b (at hi).
+  double map(double v, double a, double b) const { return a + (v - lo) / (hi - lo) * (b - a); }
+};
+
+double value_on(const Segment& s, double t) {
+  if (!(s.t1 > s.t0)) return t > s.t0 ? s.c1 : s.c0;
+  double u = std::clamp((t - s.t0) / (s.t1 - s.t0), 0.0, 1.0);
+  return s.c0 + (s.c1 - s.c0) * u;
+}
+
+// The profile at t: the first piece that covers t, else 0.
+double value_at(const std::vector<Segment>& profile, double t) {
+  for (const Segment& s : profile)
+    if (s.t0 <= t && t <= s.t1) return value_on(s, t);
+  return 0;
+}
+
+struct Point {
+  double x, y;     // pixels
+  bool jump;       // not joined to the point before
+};
+
+// Smallest and largest value of the profile within one pixel column, with the times
+// they are reached, so that they are drawn in time order.
+struct Column {
+  bool used = false;
+  double tmin = 0, vmin = 0, tmax = 0, vmax = 0;
+  void add(double t, double v) {
+    if (!used || v < vmin) tmin = t, vmin = v;
+    if (!used || v > vmax) tmax = t, vmax = v;
+    used = true;
+  }
+};
+
+// The profile as pixel points. Up to one piece per column the pieces are drawn as
+// they are; beyond that each column is reduced to its minimum and maximum, taken
+// over the piece ends and the column edges inside it (the extrema of a linear piece
+// lie at its ends), so a spike one sample wide still reaches its height.
+std::vector<Point> trace(const std::vector<Segment>& profile, const Axis& ta, const Axis& ca) {
+  auto x = [&](double t) { return ta.map(t, LEFT, RIGHT); };
+  auto y = [&](double c) { return ca.map(c, BOTTOM, TOP); };
+  std::vector<Point> points;
+  if (profile.size() <= static_cast<std::size_t>(W)) {
+    for (const Segment& s : profile) {
+      bool joined = !points.empty() && points.back().x == x(s.t0) && points.back().y == y(s.c0);
+      if (!joined) points.push_back({x(s.t0), y(s.c0), true});
+      points.push_back({x(s.t1), y(s.c1), false});
+    }
+    return points;
+  }
+  std::vector<Column> columns(W);
+  double width = (ta.hi - ta.lo) / W;
+  auto column = [&](double t) {
+    return static_cast<int>(std::clamp(std::floor((t - ta.lo) / width), 0.0, W - 1.0));
+  };
+  for (const Segment& s : profile) {
+    int first = column(s.t0), last = column(std::max(s.t0, s.t1));
+    for (int k = first; k <= last; ++k) {
+      double a = k == first ? s.t0 : ta.lo + width * k;
+      double b = k == last ? std::max(s.t0, s.t1) : ta.lo + width * (k + 1);
+      columns[static_cast<std::size_t>(k)].add(a, k == first ? s.c0 : value_on(s, a));
+      columns[static_cast<std::size_t>(k)].add(b, k == last ? s.c1 : value_on(s, b));
+    }
+  }
+  bool gap = true;
+  for (int k = 0; k < W; ++k) {
+    const Column& col = columns[static_cast<std::size_t>(k)];
+    if (!col.used) {
+      gap = true;
+      continue;
+    }
+    double cx = LEFT + k + 0.5;
+    auto [v1, v2] = col.tmin <= col.tmax ? std::pair(col.vmin, col.vmax)
+                                         : std::pair(col.vmax, col.vmin);
+    points.push_back({cx, y(v1), gap});
+    if (v2 != v1) points.push_back({cx, y(v2), false});
+    gap = false;
+  }
+  return points;
+}
+
+std::string path_data(const std::vector<Point>& points, bool polygon) {
+  std::string d;
+  for (const Point& p : points) {
+    d += (d.empty() || (p.jump && !polygon)) ? 'M' : 'L';
+    d += px(p.x) + ',' + px(p.y) + ' ';
+  }
+  if (polygon && !d.empty()) d += 'Z';
+  else if (!d.empty()) d.pop_back();
+  return d;
+}
+
+// The title text as XML character data: bytes that are not UTF-8, and characters
+// that XML does not allow, become U+FFFD; markup characters become references.
+std::string xml_text(const std::string& raw) {
+  std::string text;
+  const auto* bytes = reinterpret_cast<const xmlChar*>(raw.data());
+  for (std::size_t i = 0; i < raw.size();) {
+    int len = static_cast<int>(std::min<std::size_t>(raw.size() - i, 4));
+    int c = xmlGetUTF8Char(bytes + i, &len);
+    if (c < 0 || !xmlIsCharQ(c)) {
+      text += "\xEF\xBF\xBD";
+      len = 1;
+    } else {
+      text.append(raw, i, static_cast<std::size_t>(len));
+    }
+    i += static_cast<std::size_t>(len);
+  }
+  std::unique_ptr<xmlChar, void (*)(void*)> escaped(
+      xmlEncodeSpecialChars(nullptr, reinterpret_cast<const xmlChar*>(text.c_str())), xmlFree);
+  return escaped ? reinterpret_cast<const char*>(escaped.get()) : "";
+}
+
+}  // namespace
+
+std::string render_svg(const PlotData& plot) {
+  std::vector<Segment> profile;
+  for (const Segment& s : plot.profile)
+    profile.push_back({clean(s.t0), clean(s.c0), clean(s.t1), clean(s.c1)});
+  double from = clean(std::min(plot.from, plot.to)), to = clean(std::max(plot.from, plot.to));
+  double base_from = plot.has_baseline ? clean(plot.base_from) : 0;
+  double base_to = plot.has_baseline ? clean(plot.base_to) : 0;
+  double added_c = clean(plot.added_c);
+
+  // Ranges: the profile, the window, the baseline, the added point, and c = 0.
+  double tmin = from, tmax = to, cmin = std::min({0.0, base_from, base_to});
+  double cmax = std::max({0.0, base_from, base_to});
+  for (const Segment& s : profile) {
+    tmin = std::min({tmin, s.t0, s.t1});
+    tmax = std::max({tmax, s.t0, s.t1});
+    cmin = std::min({cmin, s.c0, s.c1});
+    cmax = std::max({cmax, s.c0, s.c1});
+  }
+  if (plot.point_added) {
+    tmin = std::min(tmin, 0.0), tmax = std::max(tmax, 0.0);
+    cmin = std::min(cmin, added_c), cmax = std::max(cmax, added_c);
+  }
+  Axis ta(tmin, tmax, 7), ca(cmin, cmax, 6);
+  auto x = [&](double t) { return px(ta.map(t, LEFT, RIGHT)); };
+  auto y = [&](double c) { return px(ca.map(c, BOTTOM, TOP)); };
+
+  std::string svg =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(WIDTH) +
+      "\" height=\"" + std::to_string(HEIGHT) + "\" viewBox=\"0 0 " + std::to_string(WIDTH) +
+      ' ' + std::to_string(HEIGHT) + "\" font-family=\"sans-serif\" font-size=\"12\">\n"
+      "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  std::string area = std::isfinite(plot.peak_area)
+                         ? number(plot.peak_area, std::chars_format::general, 9)
+                         : "not computed";
+  svg += "<text class=\"title\" x=\"" + std::to_string(WIDTH / 2) +
+         "\" y=\"24\" text-anchor=\"middle\" font-size=\"15\">" + xml_text(plot.title) +
+         " \xE2\x80\x94 peak area " + area + "</text>\n";
+
+  // Grid lines, tick marks and their labels.
+  svg += "<g class=\"ticks\" stroke=\"#ddd\">\n";
+  for (int i = 0; i <= ta.count(); ++i)
+    svg += "<line x1=\"" + x(ta.tick(i)) + "\" y1=\"" + px(TOP) + "\" x2=\"" + x(ta.tick(i)) +
+           "\" y2=\"" + px(BOTTOM + 5) + "\"/>\n";
+  for (int i = 0; i <= ca.count(); ++i)
+    svg += "<line x1=\"" + px(LEFT - 5) + "\" y1=\"" + y(ca.tick(i)) + "\" x2=\"" + px(RIGHT) +
+           "\" y2=\"" + y(ca.tick(i)) + "\"/>\n";
+  svg += "</g>\n<g class=\"tick-labels\">\n";
+  for (int i = 0; i <= ta.count(); ++i)
+    svg += "<text x=\"" + x(ta.tick(i)) + "\" y=\"" + px(BOTTOM + 19) +
+           "\" text-anchor=\"middle\">" + ta.label(i) + "</text>\n";
+  for (int i = 0; i <= ca.count(); ++i)
+    svg += "<text x=\"" + px(LEFT - 8) + "\" y=\"" + px(ca.map(ca.tick(i), BOTTOM, TOP) + 4) +
+           "\" text-anchor=\"end\">" + ca.label(i) + "</text>\n";
+  svg += "</g>\n";
+
+  // The window, shaded between the profile and the baseline (or c = 0).
+  std::vector<Point> points = trace(profile, ta, ca);
+  if (!profile.empty() && to > from) {
+    double xf = ta.map(from, LEFT, RIGHT), xt = ta.map(to, LEFT, RIGHT);
+    std::vector<Point> shade{{xf, ca.map(value_at(profile, from), BOTTOM, TOP), false}};
+    for (const Point& p : points)
+      if (p.x > xf && p.x < xt) shade.push_back(p);
+    shade.push_back({xt, ca.map(value_at(profile, to), BOTTOM, TOP), false});
+    shade.push_back({xt, ca.map(base_to, BOTTOM, TOP), false});
+    shade.push_back({xf, ca.map(base_from, BOTTOM, TOP), false});
+    svg += "<path class=\"window\" fill=\"#8ab8e6\" fill-opacity=\"0.5\" stroke=\"none\" d=\"" +
+           path_data(shade, true) + "\"/>\n";
+  }
+  if (ca.lo < 0 && ca.hi > 0)
+    svg += "<line class=\"zero\" x1=\"" + px(LEFT) + "\" y1=\"" + y(0) + "\" x2=\"" + px(RIGHT) +
+           "\" y2=\"" + y(0) + "\" stroke=\"#888\"/>\n";
+  if (!points.empty())
+    svg += "<path class=\"profile\" fill=\"none\" stroke=\"#1f3f7f\" stroke-width=\"1.5\" "
+           "stroke-linejoin=\"round\" d=\"" + path_data(points, false) + "\"/>\n";
+  if (plot.has_baseline)
+    svg += "<line class=\"baseline\" x1=\"" + x(from) + "\" y1=\"" + y(base_from) + "\" x2=\"" +
+           x(to) + "\" y2=\"" + y(base_to) + "\" stroke=\"#c03030\" stroke-dasharray=\"6 4\"/>\n";
+  if (plot.point_added)
+    svg += "<circle class=\"added-point\" cx=\"" + x(0) + "\" cy=\"" + y(added_c) +
+           "\" r=\"4\" fill=\"none\" stroke=\"#c03030\" stroke-width=\"1.5\"/>\n";
+
+  // Axes and their names.
+  svg += "<path class=\"axes\" fill=\"none\" stroke=\"black\" d=\"M" + px(LEFT) + ',' + px(TOP) +
+         " L" + px(LEFT) + ',' + px(BOTTOM) + " L" + px(RIGHT) + ',' + px(BOTTOM) + "\"/>\n";
+  svg += "<text x=\"" + px((LEFT + RIGHT) / 2.0) + "\" y=\"" + px(HEIGHT - 16) +
+         "\" text-anchor=\"middle\">time</text>\n";
+  svg += "<text x=\"18\" y=\"" + px((TOP + BOTTOM) / 2.0) + "\" text-anchor=\"middle\" " +
+         "transform=\"rotate(-90 18 " + px((TOP + BOTTOM) / 2.0) + ")\">concentration</text>\n";
+  svg += "</svg>\n";
+  return svg;
+}
+
+}  // namespace batch

@@ -1,0 +1,79 @@
+// render_svg over degenerate plots and a 200000-piece profile with a one-sample spike.
+#include "batch.h"
+#include "child.h"
+
+#include <gtest/gtest.h>
+#include <libxml/parser.h>
+#include <libxml/xpath.h>
+
+#include <regex>
+#include <sstream>
+
+namespace {
+
+std::string query(xmlDocPtr doc, const char* expression) {
+  xmlXPathContextPtr context = xmlXPathNewContext(doc);
+  xmlXPathObjectPtr found = xmlXPathEvalExpression(BAD_CAST expression, context);
+  std::string text = found && found->stringval ? reinterpret_cast<char*>(found->stringval) : "";
+  xmlXPathFreeObject(found);
+  xmlXPathFreeContext(context);
+  return text;
+}
+
+// The smallest y in path data "Mx,y Lx,y ...": the highest point drawn.
+double top_y(const std::string& d) {
+  std::istringstream in(d);
+  double top = 1e9, x, y;
+  for (char command, comma; in >> command >> x >> comma >> y;) top = std::min(top, y);
+  return top;
+}
+
+batch::PlotData noise_with_spike() {
+  batch::PlotData plot{"noise.txt", 1.5, {}, 0, 200000};
+  for (unsigned i = 0, seed = 1; i < 200000; ++i, seed = seed * 1103515245u + 12345u)
+    plot.profile.push_back({double(i), i > 0 ? plot.profile.back().c1 : 0, i + 1.0,
+                            (seed >> 16) % 1000 / 1000.0});
+  plot.profile[123456].c1 = plot.profile[123457].c0 = 1000;  // one sample
+  return plot;
+}
+
+struct Case { batch::PlotData plot; std::string title; double spike_top_below = 0; };
+
+TEST(RenderSvg, EveryPlotIsSmallFiniteWellFormedAndRenders) {
+  const std::string dash = " \xE2\x80\x94 peak area ";
+  const std::vector<Case> cases = {
+      {{"empty.txt", 0, {}}, "empty.txt" + dash + "0"},
+      {{"one.txt", 0, {{5, 2, 5, 2}}, 5, 5, false, 0, 0, true, 2}, "one.txt" + dash + "0"},
+      {{"flat.txt", 30, {{0, 3, 5, 3}, {5, 3, 10, 3}}, 0, 10, true, 3, 3}, "flat.txt" + dash + "30"},
+      {{"span.txt", 0, {{2, 1, 2, 4}}, 2, 2}, "span.txt" + dash + "0"},
+      {{"neg.txt", -1.0 / 3, {{1, -5, 4, -1}, {4, -1, 6, -3}}, 2, 5, true, -4, -2},
+       "neg.txt" + dash + "-0.333333333"},
+      {{"big.txt", 1e60, {{-1e30, 1e30, 1e30, -1e30}, {1e30, 0, 3e30, 1e29}}, -1e30, 3e30, false,
+        0, 0, true, -1e30}, "big.txt" + dash + "1e+60"},
+      {noise_with_spike(), "noise.txt" + dash + "1.5", 250},
+      {{"a&b<c>\"d'e\x01\xff.txt", 2, {}}, "a&b<c>\"d'e\xEF\xBF\xBD\xEF\xBF\xBD.txt" + dash + "2"},
+  };
+  const std::string dir = testsupport::make_temp_dir();
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].title);
+    const std::string svg = batch::render_svg(cases[i].plot);
+    EXPECT_EQ(svg, batch::render_svg(cases[i].plot));
+    EXPECT_LT(svg.size(), 1000000u);
+    EXPECT_FALSE(std::regex_search(svg, std::regex("nan|inf", std::regex::icase)));
+    xmlDocPtr doc = xmlReadMemory(svg.data(), int(svg.size()), "plot.svg", nullptr, XML_PARSE_NONET);
+    ASSERT_NE(doc, nullptr);
+    EXPECT_EQ(query(doc, "string(//*[@class='title'])"), cases[i].title);
+    if (cases[i].spike_top_below > 0) {
+      EXPECT_LT(top_y(query(doc, "string(//*[@class='profile']/@d)")), cases[i].spike_top_below);
+    }
+    xmlFreeDoc(doc);
+    const std::string base = dir + "/" + std::to_string(i);
+    testsupport::write_file(base + ".svg", svg);
+    ASSERT_EQ(std::system(("rsvg-convert -o " + base + ".png " + base + ".svg").c_str()), 0);
+    const std::string png = testsupport::read_file(base + ".png");
+    EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
+    EXPECT_EQ(png.substr(12, 12), std::string("IHDR\0\0\x03\x20\0\0\x01\xf4", 12));  // 800x500
+  }
+}
+
+}  // namespace
