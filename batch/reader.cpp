@@ -1,0 +1,358 @@
+// Reading real exports: one (time, concentration) pair per line, as laboratory
+// programs and spreadsheets write them. Values convert exactly as the data reader of
+// the dialogue converts them, so a pair read here is the pair the dialogue reads.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cfloat>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <system_error>
+
+#include "batch.h"
+#include "driver.h"
+
+namespace batch {
+namespace {
+
+inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
+inline bool is_blank(char c) { return c == ' ' || c == '\t'; }
+
+// At most this many significant digits are kept; a non-zero digit beyond them is
+// kept as one final 1, which rounds to the same double (a value halfway between two
+// doubles has at most 767 significant digits).
+constexpr std::size_t SIGNIFICANT_LIMIT = 800;
+constexpr long long EXPONENT_LIMIT = 1000000000000000LL;
+// One double step above the largest real: magnitudes up to it read as the largest real.
+constexpr double READ_BOUND = 0x1.fffffe0000001p+127;
+
+std::string_view trim(std::string_view text) {
+  while (!text.empty() && is_blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// What a line's text looks like inside an error message: quoted, cut after 40 bytes.
+std::string quoted(std::string_view text) {
+  constexpr std::size_t SHOWN = 40;
+  std::string shown = "\"";
+  shown.append(text.substr(0, SHOWN));
+  if (text.size() > SHOWN) shown += "...";
+  shown += '"';
+  return shown;
+}
+
+enum class Field { Ok, Empty, NotANumber, OutOfRange, DecimalComma };
+
+// Reads the lines of one export into `out`.
+class Parser {
+ public:
+  Parser(std::string_view name, bool decimal_comma, Export& out)
+      : name_(name), decimal_comma_(decimal_comma), out_(out) {}
+
+  // Takes one line without its LF. Returns false when reading is over: an error, or
+  // the pair that no longer fits in the point tables.
+  bool line(std::string_view text) {
+    ++line_number_;
+    if (line_number_ == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+    if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
+    const std::string_view content = trim(text);
+    if (content.empty() || content.front() == '#') return true;
+
+    const char separator = separator_ != 0 ? separator_ : separator_of(content);
+    std::string_view fields[2];
+    const int count = split(content, separator, fields);
+    float time = 0.0f, concentration = 0.0f;
+    const Field time_read = value(fields[0], separator, time);
+    if (separator_ == 0) {
+      if (time_read == Field::Empty || time_read == Field::NotANumber) {
+        ++headers_;
+        return true;
+      }
+      separator_ = separator;  // the first data line sets the file's separator
+    }
+    if (time_read != Field::Ok) return fail(time_read, fields[0], content, "time");
+    const Field concentration_read =
+        count < 2 ? Field::Empty : value(fields[1], separator, concentration);
+    if (concentration_read != Field::Ok)
+      return fail(concentration_read, fields[1], content, "concentration");
+
+    out_.time.push_back(time);
+    out_.concentration.push_back(concentration);
+    if (out_.time.size() > static_cast<std::size_t>(driver::CAPACITY)) {
+      out_.extra_pair_line = line_number_;
+      return false;
+    }
+    return true;
+  }
+
+  void finish() {
+    if (headers_ == 1) out_.notes.push_back("header line skipped");
+    if (headers_ > 1) out_.notes.push_back(std::to_string(headers_) + " header lines skipped");
+    if (out_.error.empty() && out_.time.empty()) out_.error = std::string(name_) + ": no data";
+  }
+
+ private:
+  char separator_of(std::string_view content) const {
+    if (content.find('\t') != std::string_view::npos) return '\t';
+    if (content.find(';') != std::string_view::npos) return ';';
+    if (!decimal_comma_ && content.find(',') != std::string_view::npos) return ',';
+    return ' ';
+  }
+
+  // The first two fields; returns how many the line has (at most 2). Blanks split on
+  // runs of blanks and tabs; the other separators split on each occurrence, and
+  // the fields lose surrounding blanks and one pair of enclosing double quotes.
+  static int split(std::string_view content, char separator, std::string_view (&fields)[2]) {
+    int count = 0;
+    std::size_t pos = 0;
+    while (count < 2 && pos <= content.size()) {
+      std::size_t end;
+      if (separator == ' ') {
+        while (pos < content.size() && is_blank(content[pos])) ++pos;
+        if (pos == content.size()) break;
+        end = pos;
+        while (end < content.size() && !is_blank(content[end])) ++end;
+      } else {
+        end = content.find(separator, pos);
+        if (end == std::string_view::npos) end = content.size();
+      }
+      std::string_view field = trim(content.substr(pos, end - pos));
+      if (field.size() >= 2 && field.front() == '"' && field.back() == '"')
+        field = trim(field.substr(1, field.size() - 2));
+      fields[count++] = field;
+      pos = end + 1;
+    }
+    return count;
+  }
+
+  Field value(std::string_view field, char separator, float& result) const {
+    if (field.empty()) return Field::Empty;
+    std::string replaced;
+    if (field.find(',') != std::string_view::npos) {
+      if (decimal_comma_) {
+        replaced.assign(field);
+        for (char& c : replaced)
+          if (c == ',') c = '.';
+        field = replaced;
+      } else if (separator != ',') {
+        for (std::size_t k = 1; k + 1 < field.size(); ++k)
+          if (field[k] == ',' && is_digit(field[k - 1]) && is_digit(field[k + 1]))
+            return Field::DecimalComma;
+      }
+    }
+    switch (convert_real(field, result)) {
+      case ValueRead::Ok: return Field::Ok;
+      case ValueRead::OutOfRange: return Field::OutOfRange;
+      case ValueRead::NotANumber: break;
+    }
+    return Field::NotANumber;
+  }
+
+  bool fail(Field what, std::string_view field, std::string_view content, const char* missing) {
+    std::string text = std::string(name_) + ":" + std::to_string(line_number_) + ": ";
+    switch (what) {
+      case Field::Empty: text += quoted(content) + " has no " + missing; break;
+      case Field::NotANumber: text += quoted(field) + " is not a number"; break;
+      case Field::OutOfRange: text += quoted(field) + " is beyond the largest real"; break;
+      case Field::DecimalComma:
+        text += quoted(field) + " has a decimal comma; use --decimal-comma";
+        break;
+      case Field::Ok: break;
+    }
+    out_.error = text;
+    return false;
+  }
+
+  std::string_view name_;
+  bool decimal_comma_;
+  Export& out_;
+  char separator_ = 0;  // 0 until the first data line
+  int line_number_ = 0;
+  int headers_ = 0;
+};
+
+}  // namespace
+
+ValueRead convert_real(std::string_view text, float& value) {
+  // The value is rewritten as [-]0.<significant digits>e<places> for the standard
+  // conversion; `places` also tells an overflow from an underflow.
+  char wide_text[SIGNIFICANT_LIMIT + 32];
+  std::size_t length = 0;
+  std::size_t p = 0;
+  bool negative = false;
+  if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
+  if (negative) wide_text[length++] = '-';
+  wide_text[length++] = '0';
+  wide_text[length++] = '.';
+  std::size_t significant = 0;
+  bool dropped_nonzero = false;
+  bool seen_nonzero = false;
+  bool any_digit = false;
+  long long leading = 0;  // places of the first non-zero digit before (+) or after (-) the point
+  auto keep = [&](char c) {
+    if (significant < SIGNIFICANT_LIMIT) {
+      wide_text[length++] = c;
+      ++significant;
+    } else if (c != '0') {
+      dropped_nonzero = true;
+    }
+  };
+  for (; p < text.size() && is_digit(text[p]); ++p) {
+    any_digit = true;
+    if (text[p] != '0') seen_nonzero = true;
+    if (seen_nonzero) {
+      keep(text[p]);
+      ++leading;
+    }
+  }
+  if (p < text.size() && text[p] == '.') {
+    for (++p; p < text.size() && is_digit(text[p]); ++p) {
+      any_digit = true;
+      if (text[p] != '0') seen_nonzero = true;
+      if (seen_nonzero) keep(text[p]);
+      else --leading;
+    }
+  }
+  if (!any_digit) return ValueRead::NotANumber;
+  long long exponent = 0;
+  if (p < text.size() && (text[p] == 'e' || text[p] == 'E')) {
+    bool exponent_negative = false;
+    if (++p < text.size() && (text[p] == '+' || text[p] == '-')) exponent_negative = text[p++] == '-';
+    const std::size_t exponent_start = p;
+    for (; p < text.size() && is_digit(text[p]); ++p)
+      if (exponent < EXPONENT_LIMIT) exponent = exponent * 10 + (text[p] - '0');
+    if (p == exponent_start) return ValueRead::NotANumber;
+    if (exponent_negative) exponent = -exponent;
+  }
+  if (p != text.size()) return ValueRead::NotANumber;
+  if (!seen_nonzero) {
+    value = negative ? -0.0f : 0.0f;
+    return ValueRead::Ok;
+  }
+  if (dropped_nonzero) wide_text[length++] = '1';
+  const long long places = exponent + leading;
+  length += static_cast<std::size_t>(
+      std::snprintf(wide_text + length, sizeof wide_text - length, "e%lld", places));
+  double wide = 0.0;
+  const std::from_chars_result result = std::from_chars(wide_text, wide_text + length, wide);
+  if (result.ec == std::errc::result_out_of_range) {
+    if (places > 0) return ValueRead::OutOfRange;
+    wide = 0.0;
+  } else if (result.ec != std::errc() || result.ptr != wide_text + length) {
+    return ValueRead::NotANumber;
+  }
+  const double magnitude = std::fabs(wide);
+  if (magnitude > READ_BOUND) return ValueRead::OutOfRange;
+  if (magnitude > static_cast<double>(FLT_MAX)) value = negative ? -FLT_MAX : FLT_MAX;
+  else if (wide == 0.0) value = negative ? -0.0f : 0.0f;
+  else value = static_cast<float>(wide);
+  return ValueRead::Ok;
+}
+
+Export parse_export(std::string_view name, std::string_view bytes, bool decimal_comma) {
+  Export out;
+  Parser parser(name, decimal_comma, out);
+  while (!bytes.empty()) {
+    const std::size_t end = bytes.find('\n');
+    if (!parser.line(bytes.substr(0, end))) break;
+    if (end == std::string_view::npos) break;
+    bytes.remove_prefix(end + 1);
+  }
+  parser.finish();
+  return out;
+}
+
+int open_for_reading(const std::string& path) {
+  // Opened without blocking, so that a named pipe without a writer reads as empty
+  // instead of holding up the run; reads then block as usual.
+  constexpr int FLAGS = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int fd = -1;
+  if (path.size() < PATH_MAX) {
+    fd = ::open(path.c_str(), FLAGS);
+  } else {
+    // A name longer than the system takes in one call: one directory at a time.
+    int dir = path.front() == '/' ? ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
+    std::size_t pos = 0;
+    for (;;) {
+      while (pos < path.size() && path[pos] == '/') ++pos;
+      std::size_t end = path.find('/', pos);
+      const std::string part = path.substr(pos, end == std::string::npos ? end : end - pos);
+      while (end != std::string::npos && end < path.size() && path[end] == '/') ++end;
+      const bool last = end == std::string::npos || end == path.size();
+      const int next = ::openat(dir, part.empty() ? "." : part.c_str(),
+                                last ? FLAGS : O_PATH | O_DIRECTORY | O_CLOEXEC);
+      const int saved = errno;
+      if (dir != AT_FDCWD) ::close(dir);
+      errno = saved;
+      if (next < 0 || last) {
+        fd = next;
+        break;
+      }
+      dir = next;
+      pos = end;
+    }
+  }
+  if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+Export read_export(const std::string& path, bool decimal_comma) {
+  Export out;
+  const int fd = open_for_reading(path);
+  if (fd < 0) {
+    out.error = path + ": cannot open: " + std::strerror(errno);
+    return out;
+  }
+  struct stat info;
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    out.error = path + ": is a directory";
+    return out;
+  }
+  Parser parser(path, decimal_comma, out);
+  static char block[1 << 16];
+  std::string carried;  // the start of a line that runs past a block
+  bool going = true;
+  while (going) {
+    const ssize_t n = ::read(fd, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      out.error = path + ": cannot read: " + std::strerror(errno);
+      going = false;
+      break;
+    }
+    if (n == 0) {
+      if (!carried.empty()) parser.line(carried);
+      break;
+    }
+    std::string_view bytes(block, static_cast<std::size_t>(n));
+    while (going) {
+      const std::size_t end = bytes.find('\n');
+      if (end == std::string_view::npos) {
+        carried.append(bytes);
+        break;
+      }
+      if (carried.empty()) {
+        going = parser.line(bytes.substr(0, end));
+      } else {
+        carried.append(bytes.substr(0, end));
+        going = parser.line(carried);
+        carried.clear();
+      }
+      bytes.remove_prefix(end + 1);
+    }
+  }
+  ::close(fd);
+  parser.finish();
+  return out;
+}
+
+}  // namespace batch
