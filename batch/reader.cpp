@@ -9,9 +9,9 @@
 #include <cerrno>
 #include <cfloat>
 #include <charconv>
+#include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <system_error>
@@ -182,71 +182,78 @@ class Parser {
 }  // namespace
 
 ValueRead convert_real(std::string_view text, float& value) {
-  // The value is rewritten as [-]0.<significant digits>e<places> for the standard
-  // conversion; `places` also tells an overflow from an underflow.
-  char wide_text[SIGNIFICANT_LIMIT + 32];
-  std::size_t length = 0;
-  std::size_t p = 0;
-  bool negative = false;
-  if (p < text.size() && (text[p] == '+' || text[p] == '-')) negative = text[p++] == '-';
-  if (negative) wide_text[length++] = '-';
-  wide_text[length++] = '0';
-  wide_text[length++] = '.';
+  // Syntax first, noting where the significant digits are and the decimal exponent
+  // of the first of them (`places`, which also tells an overflow from an underflow).
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const char* p = begin;
+  const bool negative = p < end && *p == '-';
+  if (p < end && (*p == '+' || *p == '-')) ++p;
   std::size_t significant = 0;
-  bool dropped_nonzero = false;
-  bool seen_nonzero = false;
   bool any_digit = false;
   long long leading = 0;  // places of the first non-zero digit before (+) or after (-) the point
-  auto keep = [&](char c) {
-    if (significant < SIGNIFICANT_LIMIT) {
-      wide_text[length++] = c;
-      ++significant;
-    } else if (c != '0') {
-      dropped_nonzero = true;
-    }
-  };
-  for (; p < text.size() && is_digit(text[p]); ++p) {
+  for (; p < end && is_digit(*p); ++p) {
     any_digit = true;
-    if (text[p] != '0') seen_nonzero = true;
-    if (seen_nonzero) {
-      keep(text[p]);
+    if (*p != '0' || significant > 0) {
+      ++significant;
       ++leading;
     }
   }
-  if (p < text.size() && text[p] == '.') {
-    for (++p; p < text.size() && is_digit(text[p]); ++p) {
+  if (p < end && *p == '.') {
+    for (++p; p < end && is_digit(*p); ++p) {
       any_digit = true;
-      if (text[p] != '0') seen_nonzero = true;
-      if (seen_nonzero) keep(text[p]);
+      if (*p != '0' || significant > 0) ++significant;
       else --leading;
     }
   }
   if (!any_digit) return ValueRead::NotANumber;
   long long exponent = 0;
-  if (p < text.size() && (text[p] == 'e' || text[p] == 'E')) {
+  if (p < end && (*p == 'e' || *p == 'E')) {
     bool exponent_negative = false;
-    if (++p < text.size() && (text[p] == '+' || text[p] == '-')) exponent_negative = text[p++] == '-';
-    const std::size_t exponent_start = p;
-    for (; p < text.size() && is_digit(text[p]); ++p)
-      if (exponent < EXPONENT_LIMIT) exponent = exponent * 10 + (text[p] - '0');
+    if (++p < end && (*p == '+' || *p == '-')) exponent_negative = *p++ == '-';
+    const char* const exponent_start = p;
+    for (; p < end && is_digit(*p); ++p)
+      if (exponent < EXPONENT_LIMIT) exponent = exponent * 10 + (*p - '0');
     if (p == exponent_start) return ValueRead::NotANumber;
     if (exponent_negative) exponent = -exponent;
   }
-  if (p != text.size()) return ValueRead::NotANumber;
-  if (!seen_nonzero) {
+  if (p != end) return ValueRead::NotANumber;
+  if (significant == 0) {
     value = negative ? -0.0f : 0.0f;
     return ValueRead::Ok;
   }
-  if (dropped_nonzero) wide_text[length++] = '1';
   const long long places = exponent + leading;
-  length += static_cast<std::size_t>(
-      std::snprintf(wide_text + length, sizeof wide_text - length, "e%lld", places));
+
+  // The usual value converts as written. One with a plus sign, or with more
+  // significant digits than are kept, is rewritten as [-]0.<digits>e<places>, a
+  // non-zero digit beyond the kept ones becoming one final 1.
+  const char* first = begin;
+  const char* last = end;
+  char wide_text[SIGNIFICANT_LIMIT + 32];
+  if (*begin == '+' || significant > SIGNIFICANT_LIMIT) {
+    std::size_t length = 0;
+    if (negative) wide_text[length++] = '-';
+    wide_text[length++] = '0';
+    wide_text[length++] = '.';
+    std::size_t kept = 0;
+    bool dropped_nonzero = false;
+    for (const char* q = begin; q < end && (is_digit(*q) || *q == '.' || *q == '+' || *q == '-'); ++q) {
+      if (!is_digit(*q) || (kept == 0 && *q == '0')) continue;
+      if (kept < SIGNIFICANT_LIMIT) wide_text[length + kept++] = *q;
+      else if (*q != '0') dropped_nonzero = true;
+    }
+    length += kept;
+    if (dropped_nonzero) wide_text[length++] = '1';
+    wide_text[length++] = 'e';
+    first = wide_text;
+    last = std::to_chars(wide_text + length, wide_text + sizeof wide_text, places).ptr;
+  }
   double wide = 0.0;
-  const std::from_chars_result result = std::from_chars(wide_text, wide_text + length, wide);
+  const std::from_chars_result result = std::from_chars(first, last, wide);
   if (result.ec == std::errc::result_out_of_range) {
     if (places > 0) return ValueRead::OutOfRange;
     wide = 0.0;
-  } else if (result.ec != std::errc() || result.ptr != wide_text + length) {
+  } else if (result.ec != std::errc() || result.ptr != last) {
     return ValueRead::NotANumber;
   }
   const double magnitude = std::fabs(wide);
@@ -311,11 +318,17 @@ Export read_export(const std::string& path, bool decimal_comma) {
     out.error = path + ": cannot open: " + std::strerror(errno);
     return out;
   }
-  struct stat info;
+  struct stat info {};
   if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
     ::close(fd);
     out.error = path + ": is a directory";
     return out;
+  }
+  if (info.st_size > 0) {  // room for the pairs at once: about one per 8 bytes
+    const auto expected = std::min<std::size_t>(static_cast<std::size_t>(info.st_size) / 8 + 16,
+                                                driver::CAPACITY + 1);
+    out.time.reserve(expected);
+    out.concentration.reserve(expected);
   }
   Parser parser(path, decimal_comma, out);
   static char block[1 << 16];
