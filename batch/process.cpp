@@ -202,14 +202,14 @@ Row collect(const std::string& file, const Child& child, int status) {
   if (merged.contains("after"))
     for (const auto& note : merged["after"]) row.messages.push_back(note.get<std::string>());
   const bool done = merged.value("done", false);
-  const bool exited = WIFEXITED(status);
-  row.ok = exited && WEXITSTATUS(status) == 0 && done && !merged.contains("error");
+  const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0 && done;
+  row.ok = finished && !merged.contains("error") && !merged.value("failed", false);
   if (merged.contains("error")) row.messages.push_back(merged["error"].get<std::string>());
   if (WIFSIGNALED(status)) {
     const int signal = WTERMSIG(status);
     row.messages.push_back("crashed: signal " + std::to_string(signal) + " (" +
                            strsignal(signal) + ")");
-  } else if (!row.ok && shown.empty() && !merged.contains("error")) {
+  } else if (!finished && shown.empty() && !merged.contains("error")) {
     row.messages.push_back("stopped with exit status " + std::to_string(WEXITSTATUS(status)));
   }
   return row;
@@ -289,8 +289,9 @@ void run_child(const std::string& file, const Settings& settings, const std::str
   driver::use_profile_table(1);
   float from = settings.has_from ? settings.from : first_time;
   float to = settings.has_to ? settings.to : last_time;
-  bool baseline = settings.linear_baseline;
+  const bool baseline = settings.linear_baseline;
   float base_from = 0.0f, base_to = 0.0f;
+  bool failed = false;
   if (settings.has_from || settings.has_to || baseline) {
     float lowest = T[1], highest = T[1];
     for (int i = 2; i <= N; ++i) {
@@ -298,50 +299,59 @@ void run_child(const std::string& file, const Settings& settings, const std::str
       highest = std::max(highest, T[i]);
     }
     if (from < lowest || from > highest || to < lowest || to > highest) {
-      results["error"] = file + ": the window " + real_text(from) + " to " + real_text(to) +
-                         " lies outside the times " + real_text(lowest) + " to " +
-                         real_text(highest);
-      finish_child(result_fd, results);
-    }
-    window_from = from;
-    baseline_from = 0.0f;
-    baseline_slope = 0.0f;
-    if (baseline) {
+      // Nothing is integrated; the plot, if any, shows the data alone.
+      after.push_back(file + ": the window " + real_text(from) + " to " + real_text(to) +
+                      " lies outside the times " + real_text(lowest) + " to " +
+                      real_text(highest));
+      failed = true;
+      from = first_time;
+      to = last_time;
+    } else if (baseline) {
       base_from = driver::PROFILE(from);
       base_to = driver::PROFILE(to);
+      window_from = from;
       baseline_from = base_from;
+      baseline_slope = 0.0f;
       if (to != from) {
         const float rise = base_to - base_from;
         const float run = to - from;
         baseline_slope = rise / run;
       }
+      peak = integrate(profile_less_baseline, from, to);
+    } else {
+      peak = integrate(driver::PROFILE, from, to);
     }
-    peak = integrate(profile_less_baseline, from, to);
   }
-  results["peak_area"] = peak;
-  const double exact = exact_integral(from, to, baseline, base_from, base_to);
-  results["exact_area"] = exact;
-  const double accuracy = std::max(0.001, 0.001 * std::fabs(exact));
-  if (std::fabs(static_cast<double>(peak) - exact) > accuracy)
-    after.push_back("peak_area is " + real_text(peak) + " but the exact area of the profile is " +
-                    real_text(exact) +
-                    ": the quadrature missed part of the profile, such as a narrow spike");
+  if (!failed) {
+    results["peak_area"] = peak;
+    const double exact = exact_integral(from, to, baseline, base_from, base_to);
+    results["exact_area"] = exact;
+    const double accuracy = std::max(0.001, 0.001 * std::fabs(exact));
+    if (std::fabs(static_cast<double>(peak) - exact) > accuracy)
+      after.push_back("peak_area is " + real_text(peak) + " but the exact area of the profile is " +
+                      real_text(exact) +
+                      ": the quadrature missed part of the profile, such as a narrow spike");
+  }
 
   if (!plot_path.empty()) {
     PlotData plot;
     plot.title = file;
-    plot.peak_area = peak;
+    plot.peak_area = failed ? 0.0 : peak;
     plot.profile = profile_segments();
     plot.from = from;
     plot.to = to;
-    plot.has_baseline = baseline;
+    plot.has_baseline = baseline && !failed;
     plot.base_from = base_from;
     plot.base_to = base_to;
     plot.point_added = first_time > 0.0f;
     plot.added_c = C[1];
     write_plot(file, plot_path, plot);
-    if (!plot_error.empty()) results["error"] = plot_error;
+    if (!plot_error.empty()) {
+      after.push_back(plot_error);
+      failed = true;
+    }
   }
+  results["failed"] = failed;
   results["after"] = after;
   finish_child(result_fd, results);
 }
