@@ -40,6 +40,7 @@ bench: build
 	$(BUILD)/bench/quadrature/quadrature_bench
 	$(BUILD)/bench/driver/profile_bench
 	$(BUILD)/bench/driver/integration_bench
+	python3 bench/batch/run.py $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz
