@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -215,15 +216,6 @@ Row collect(const std::string& file, const Child& child, int status) {
   return row;
 }
 
-int memory_file(const char* name) {
-  const int fd = ::memfd_create(name, MFD_CLOEXEC);
-  if (fd < 0) {
-    std::perror("quintolex-batch: memfd_create");
-    std::exit(1);
-  }
-  return fd;
-}
-
 // The file name without its directories and its last extension.
 std::string stem_of(const std::string& file) {
   std::string name = file;
@@ -418,13 +410,21 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
   std::size_t next_start = 0, next_emit = 0;
   while (next_emit < files.size()) {
     while (running.size() < static_cast<std::size_t>(jobs) && next_start < files.size()) {
-      const std::size_t index = next_start++;
-      Child child{index, memory_file("console"), memory_file("report"), memory_file("results")};
-      const pid_t pid = ::fork();
+      const std::size_t index = next_start;
+      Child child{index, ::memfd_create("console", MFD_CLOEXEC),
+                  ::memfd_create("report", MFD_CLOEXEC), ::memfd_create("results", MFD_CLOEXEC)};
+      const bool files_made = child.out_fd >= 0 && child.err_fd >= 0 && child.result_fd >= 0;
+      const pid_t pid = files_made ? ::fork() : -1;
       if (pid < 0) {
-        std::perror("quintolex-batch: fork");
+        // Out of processes or descriptors: wait for a running child and try again.
+        const int saved = errno;
+        for (int fd : {child.out_fd, child.err_fd, child.result_fd})
+          if (fd >= 0) ::close(fd);
+        if (!running.empty()) break;
+        std::fprintf(stderr, "quintolex-batch: cannot start a child process: %s\n", std::strerror(saved));
         std::exit(1);
       }
+      ++next_start;
       if (pid == 0) {
         ::dup2(child.out_fd, STDOUT_FILENO);
         ::dup2(child.err_fd, STDERR_FILENO);
