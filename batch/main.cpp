@@ -153,13 +153,12 @@ int main(int argc, char** argv) {
   if (!output.empty() && output != "-") {
     // The table never takes the place of a data file.
     struct stat target;
-    if (::stat(output.c_str(), &target) == 0) {
-      for (const std::string& file : files) {
-        struct stat input;
-        if (::stat(file.c_str(), &input) == 0 && input.st_dev == target.st_dev &&
-            input.st_ino == target.st_ino)
-          usage_error("--output " + output + " is one of the data files");
-      }
+    const bool exists = ::stat(output.c_str(), &target) == 0;
+    for (const std::string& file : files) {
+      struct stat input;
+      if (file == output || (exists && ::stat(file.c_str(), &input) == 0 &&
+                             input.st_dev == target.st_dev && input.st_ino == target.st_ino))
+        usage_error("--output " + output + " is one of the data files");
     }
     out_fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
     if (out_fd < 0) usage_error("--output " + output + ": " + std::strerror(errno));
@@ -175,9 +174,10 @@ int main(int argc, char** argv) {
     all_ok = all_ok && row.ok;
     out.write(batch::table_row(row, table_format));
   });
-  if (out_fd != STDOUT_FILENO && ::close(out_fd) != 0 && out.failed() == 0) out.write("");
-  if (out.failed() != 0) {
-    std::cerr << "quintolex-batch: cannot write the table: " << std::strerror(out.failed()) << "\n";
+  int failure = out.failed();
+  if (out_fd != STDOUT_FILENO && ::close(out_fd) != 0 && failure == 0) failure = errno;
+  if (failure != 0) {
+    std::cerr << "quintolex-batch: cannot write the table: " << std::strerror(failure) << "\n";
     return 1;
   }
   return all_ok ? 0 : 1;

@@ -398,7 +398,8 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
   if (!settings.plot_dir.empty()) {
     std::map<std::string, std::size_t> owner;
     for (std::size_t i = 0; i < files.size(); ++i) {
-      const std::string path = settings.plot_dir + "/" + stem_of(files[i]) + ".svg";
+      const bool slash = settings.plot_dir.back() == '/';
+      const std::string path = settings.plot_dir + (slash ? "" : "/") + stem_of(files[i]) + ".svg";
       const auto [at, fresh] = owner.emplace(path, i);
       if (fresh) plot_paths[i] = path;
       else clashes[i] = "plot not written: " + path + " is the plot of " + files[at->second];
