@@ -62,9 +62,9 @@ def main():
         if (row.get("status") == "ok") != finished:
             failures.append("%s: status %s, dialogue finished: %s" % (path, row.get("status"), finished))
             continue
-        for key, text in printed.items():
-            ours = row.get(key)
-            if ours is None or Decimal("%.7g" % f32(ours)) != Decimal(text):
+        for key in PRINTED if finished else ():
+            ours, text = row.get(key), printed.get(key)
+            if (ours is None) != (text is None) or text and Decimal("%.7g" % f32(ours)) != Decimal(text):
                 failures.append("%s: %s %s, dialogue %s" % (path, key, ours, text))
         pairs = [tuple(f32(float(v)) for v in line.split()) for line in open(path) if line.strip()]
         if finished and len(pairs) <= 1500:
