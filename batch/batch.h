@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -72,6 +73,27 @@ Export parse_export(std::string_view name, std::string_view bytes, bool decimal_
 // The same for a file, read in blocks and only as far as needed; the file is only
 // ever opened for reading. A name of any length is opened one directory at a time.
 Export read_export(const std::string& path, bool decimal_comma);
+
+// The same reading, one pair at a time: the loader takes the pairs straight into the
+// point tables.
+class ExportReader {
+ public:
+  ExportReader(const std::string& path, bool decimal_comma);
+  ExportReader(std::string_view name, std::string_view bytes, bool decimal_comma);
+  ~ExportReader();
+  ExportReader(const ExportReader&) = delete;
+  ExportReader& operator=(const ExportReader&) = delete;
+  // The next pair; false at the end of the file or at an error.
+  bool next(float& time, float& concentration);
+  // The line of the last pair given.
+  int pair_line() const;
+  // After the last pair: the notes and the error (no pairs).
+  Export finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
 
 // Opens `path` for reading (no creation, no controlling terminal), or -1 with errno.
 int open_for_reading(const std::string& path);

@@ -60,17 +60,10 @@ float integrate(Integrand f, float a, float b) {
   return RESULT;
 }
 
-// The pairs handed to the loader of the dialogue, one per call.
-const Export* feeding = nullptr;
-std::size_t fed = 0;
+// The export whose pairs the loader of the dialogue takes, one per call.
+ExportReader* feeding = nullptr;
 
-bool feed_pair(float& time, float& concentration) {
-  if (fed >= feeding->time.size()) return false;
-  time = feeding->time[fed];
-  concentration = feeding->concentration[fed];
-  ++fed;
-  return true;
-}
+bool feed_pair(float& time, float& concentration) { return feeding->next(time, concentration); }
 
 // The integrand over the window: the profile less the baseline, in reals, one
 // operation at a time.
@@ -240,16 +233,17 @@ void run_child(const std::string& file, const Settings& settings, const std::str
   using driver::T;
   install_floating_point_traps();
 
-  const Export data = read_export(file, settings.decimal_comma);
+  ExportReader reader(file, settings.decimal_comma);
+  feeding = &reader;
+  const bool fits = driver::load_table(feed_pair);
+  const Export data = reader.finish();
   json loaded = {{"notes", data.notes}};
   if (!data.error.empty()) {
     loaded["error"] = data.error;
     finish_child(result_fd, loaded);
   }
-  feeding = &data;
-  fed = 0;
-  if (!driver::load_table(feed_pair)) {
-    loaded["error"] = file + ":" + std::to_string(data.extra_pair_line) + ": more than " +
+  if (!fits) {
+    loaded["error"] = file + ":" + std::to_string(reader.pair_line()) + ": more than " +
                       std::to_string(driver::CAPACITY) + " pairs";
     finish_child(result_fd, loaded);
   }

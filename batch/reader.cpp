@@ -13,6 +13,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <system_error>
 
@@ -51,30 +52,30 @@ std::string quoted(std::string_view text) {
 
 enum class Field { Ok, Empty, NotANumber, OutOfRange, DecimalComma };
 
-// Reads the lines of one export into `out`.
+enum class LineRead { Skipped, Pair, Failed };
+
+// Reads the lines of one export, one at a time.
 class Parser {
  public:
   Parser(std::string_view name, bool decimal_comma, Export& out)
       : name_(name), decimal_comma_(decimal_comma), out_(out) {}
 
-  // Takes one line without its LF. Returns false when reading is over: an error, or
-  // the pair that no longer fits in the point tables.
-  bool line(std::string_view text) {
+  // Takes one line without its LF: a pair, a skipped line, or an error (in `out`).
+  LineRead line(std::string_view text, float& time, float& concentration) {
     ++line_number_;
     if (line_number_ == 1 && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
     const std::string_view content = trim(text);
-    if (content.empty() || content.front() == '#') return true;
+    if (content.empty() || content.front() == '#') return LineRead::Skipped;
 
     const char separator = separator_ != 0 ? separator_ : separator_of(content);
     std::string_view fields[2];
     const int count = split(content, separator, fields);
-    float time = 0.0f, concentration = 0.0f;
     const Field time_read = value(fields[0], separator, time);
     if (separator_ == 0) {
       if (time_read == Field::Empty || time_read == Field::NotANumber) {
         ++headers_;
-        return true;
+        return LineRead::Skipped;
       }
       separator_ = separator;  // the first data line sets the file's separator
     }
@@ -83,20 +84,15 @@ class Parser {
         count < 2 ? Field::Empty : value(fields[1], separator, concentration);
     if (concentration_read != Field::Ok)
       return fail(concentration_read, fields[1], content, "concentration");
-
-    out_.time.push_back(time);
-    out_.concentration.push_back(concentration);
-    if (out_.time.size() > static_cast<std::size_t>(driver::CAPACITY)) {
-      out_.extra_pair_line = line_number_;
-      return false;
-    }
-    return true;
+    return LineRead::Pair;
   }
 
-  void finish() {
+  int line_number() const { return line_number_; }
+
+  void finish(bool any_pair) {
     if (headers_ == 1) out_.notes.push_back("header line skipped");
     if (headers_ > 1) out_.notes.push_back(std::to_string(headers_) + " header lines skipped");
-    if (out_.error.empty() && out_.time.empty()) out_.error = std::string(name_) + ": no data";
+    if (out_.error.empty() && !any_pair) out_.error = std::string(name_) + ": no data";
   }
 
  private:
@@ -124,7 +120,8 @@ class Parser {
         end = content.find(separator, pos);
         if (end == std::string_view::npos) end = content.size();
       }
-      std::string_view field = trim(content.substr(pos, end - pos));
+      std::string_view field = content.substr(pos, end - pos);
+      if (separator != ' ') field = trim(field);
       if (field.size() >= 2 && field.front() == '"' && field.back() == '"')
         field = trim(field.substr(1, field.size() - 2));
       fields[count++] = field;
@@ -136,27 +133,26 @@ class Parser {
   Field value(std::string_view field, char separator, float& result) const {
     if (field.empty()) return Field::Empty;
     std::string replaced;
-    if (field.find(',') != std::string_view::npos) {
-      if (decimal_comma_) {
-        replaced.assign(field);
-        for (char& c : replaced)
-          if (c == ',') c = '.';
-        field = replaced;
-      } else if (separator != ',') {
-        for (std::size_t k = 1; k + 1 < field.size(); ++k)
-          if (field[k] == ',' && is_digit(field[k - 1]) && is_digit(field[k + 1]))
-            return Field::DecimalComma;
-      }
+    if (decimal_comma_ && field.find(',') != std::string_view::npos) {
+      replaced.assign(field);
+      for (char& c : replaced)
+        if (c == ',') c = '.';
+      field = replaced;
     }
     switch (convert_real(field, result)) {
       case ValueRead::Ok: return Field::Ok;
       case ValueRead::OutOfRange: return Field::OutOfRange;
       case ValueRead::NotANumber: break;
     }
+    // A comma between digits where commas do not separate: a decimal comma.
+    if (!decimal_comma_ && separator != ',')
+      for (std::size_t k = 1; k + 1 < field.size(); ++k)
+        if (field[k] == ',' && is_digit(field[k - 1]) && is_digit(field[k + 1]))
+          return Field::DecimalComma;
     return Field::NotANumber;
   }
 
-  bool fail(Field what, std::string_view field, std::string_view content, const char* missing) {
+  LineRead fail(Field what, std::string_view field, std::string_view content, const char* missing) {
     std::string text = std::string(name_) + ":" + std::to_string(line_number_) + ": ";
     switch (what) {
       case Field::Empty: text += quoted(content) + " has no " + missing; break;
@@ -168,7 +164,7 @@ class Parser {
       case Field::Ok: break;
     }
     out_.error = text;
-    return false;
+    return LineRead::Failed;
   }
 
   std::string_view name_;
@@ -182,31 +178,24 @@ class Parser {
 }  // namespace
 
 ValueRead convert_real(std::string_view text, float& value) {
-  // Syntax first, noting where the significant digits are and the decimal exponent
+  // Syntax first: the sign, the digit runs before and after the point, the
+  // exponent. From them the number of significant digits and the decimal exponent
   // of the first of them (`places`, which also tells an overflow from an underflow).
   const char* const begin = text.data();
   const char* const end = begin + text.size();
   const char* p = begin;
   const bool negative = p < end && *p == '-';
   if (p < end && (*p == '+' || *p == '-')) ++p;
-  std::size_t significant = 0;
-  bool any_digit = false;
-  long long leading = 0;  // places of the first non-zero digit before (+) or after (-) the point
-  for (; p < end && is_digit(*p); ++p) {
-    any_digit = true;
-    if (*p != '0' || significant > 0) {
-      ++significant;
-      ++leading;
-    }
-  }
+  const char* const whole = p;
+  while (p < end && is_digit(*p)) ++p;
+  const char* const whole_end = p;
+  const char* fraction = p;
   if (p < end && *p == '.') {
-    for (++p; p < end && is_digit(*p); ++p) {
-      any_digit = true;
-      if (*p != '0' || significant > 0) ++significant;
-      else --leading;
-    }
+    fraction = ++p;
+    while (p < end && is_digit(*p)) ++p;
   }
-  if (!any_digit) return ValueRead::NotANumber;
+  const char* const fraction_end = p;
+  if (whole == whole_end && fraction == fraction_end) return ValueRead::NotANumber;
   long long exponent = 0;
   if (p < end && (*p == 'e' || *p == 'E')) {
     bool exponent_negative = false;
@@ -218,6 +207,19 @@ ValueRead convert_real(std::string_view text, float& value) {
     if (exponent_negative) exponent = -exponent;
   }
   if (p != end) return ValueRead::NotANumber;
+  const char* first_nonzero = whole;
+  while (first_nonzero < whole_end && *first_nonzero == '0') ++first_nonzero;
+  long long leading;  // places of the first non-zero digit before (+) or after (-) the point
+  std::size_t significant;
+  if (first_nonzero < whole_end) {
+    leading = whole_end - first_nonzero;
+    significant = static_cast<std::size_t>((whole_end - first_nonzero) + (fraction_end - fraction));
+  } else {
+    first_nonzero = fraction;
+    while (first_nonzero < fraction_end && *first_nonzero == '0') ++first_nonzero;
+    leading = -(first_nonzero - fraction);
+    significant = static_cast<std::size_t>(fraction_end - first_nonzero);
+  }
   if (significant == 0) {
     value = negative ? -0.0f : 0.0f;
     return ValueRead::Ok;
@@ -264,19 +266,6 @@ ValueRead convert_real(std::string_view text, float& value) {
   return ValueRead::Ok;
 }
 
-Export parse_export(std::string_view name, std::string_view bytes, bool decimal_comma) {
-  Export out;
-  Parser parser(name, decimal_comma, out);
-  while (!bytes.empty()) {
-    const std::size_t end = bytes.find('\n');
-    if (!parser.line(bytes.substr(0, end))) break;
-    if (end == std::string_view::npos) break;
-    bytes.remove_prefix(end + 1);
-  }
-  parser.finish();
-  return out;
-}
-
 int open_for_reading(const std::string& path) {
   // Opened without blocking, so that a named pipe without a writer reads as empty
   // instead of holding up the run; reads then block as usual.
@@ -311,61 +300,140 @@ int open_for_reading(const std::string& path) {
   return fd;
 }
 
-Export read_export(const std::string& path, bool decimal_comma) {
-  Export out;
-  const int fd = open_for_reading(path);
-  if (fd < 0) {
-    out.error = path + ": cannot open: " + std::strerror(errno);
-    return out;
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-    ::close(fd);
-    out.error = path + ": is a directory";
-    return out;
-  }
-  if (info.st_size > 0) {  // room for the pairs at once: about one per 8 bytes
-    const auto expected = std::min<std::size_t>(static_cast<std::size_t>(info.st_size) / 8 + 16,
-                                                driver::CAPACITY + 1);
-    out.time.reserve(expected);
-    out.concentration.reserve(expected);
-  }
-  Parser parser(path, decimal_comma, out);
-  static char block[1 << 16];
-  std::string carried;  // the start of a line that runs past a block
-  bool going = true;
-  while (going) {
-    const ssize_t n = ::read(fd, block, sizeof block);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      out.error = path + ": cannot read: " + std::strerror(errno);
-      going = false;
-      break;
-    }
-    if (n == 0) {
-      if (!carried.empty()) parser.line(carried);
-      break;
-    }
-    std::string_view bytes(block, static_cast<std::size_t>(n));
-    while (going) {
-      const std::size_t end = bytes.find('\n');
-      if (end == std::string_view::npos) {
-        carried.append(bytes);
-        break;
-      }
-      if (carried.empty()) {
-        going = parser.line(bytes.substr(0, end));
-      } else {
-        carried.append(bytes.substr(0, end));
-        going = parser.line(carried);
+// The reader's state: where the lines come from (a file read in blocks, or bytes in
+// memory), the line that runs past a block, and the export's notes and error.
+struct ExportReader::State {
+  std::string name;
+  Export result;
+  Parser parser;
+  int fd = -1;
+  bool ended = false;  // no more bytes to come
+  bool over = false;   // the end of the pairs, or an error
+  int pairs = 0;
+  int pair_line = 0;
+  std::string_view pending;  // bytes not yet split into lines
+  std::string carried;       // the start of a line that runs past a block
+  std::string held;          // the whole of such a line, while it is read
+  char block[1 << 16];
+
+  State(std::string_view file, bool decimal_comma)
+      : name(file), parser(name, decimal_comma, result) {}
+
+  // The next line without its LF, valid until the next call; false at the end.
+  bool next_line(std::string_view& line) {
+    for (;;) {
+      const std::size_t end = pending.find('\n');
+      if (end != std::string_view::npos) {
+        line = pending.substr(0, end);
+        pending.remove_prefix(end + 1);
+        if (carried.empty()) return true;
+        held.swap(carried);
+        held.append(line);
         carried.clear();
+        line = held;
+        return true;
       }
-      bytes.remove_prefix(end + 1);
+      carried.append(pending);
+      pending = {};
+      if (ended) {
+        if (carried.empty()) return false;
+        held.swap(carried);
+        carried.clear();
+        line = held;
+        return true;
+      }
+      const ssize_t n = ::read(fd, block, sizeof block);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        result.error = name + ": cannot read: " + std::strerror(errno);
+        return false;
+      }
+      if (n == 0) ended = true;
+      pending = std::string_view(block, static_cast<std::size_t>(n));
     }
   }
-  ::close(fd);
-  parser.finish();
+};
+
+ExportReader::ExportReader(const std::string& path, bool decimal_comma)
+    : state_(std::make_unique<State>(path, decimal_comma)) {
+  State& s = *state_;
+  s.fd = open_for_reading(path);
+  struct stat info {};
+  if (s.fd < 0) {
+    s.result.error = path + ": cannot open: " + std::strerror(errno);
+  } else if (::fstat(s.fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    s.result.error = path + ": is a directory";
+  }
+  s.over = !s.result.error.empty();
+}
+
+ExportReader::ExportReader(std::string_view name, std::string_view bytes, bool decimal_comma)
+    : state_(std::make_unique<State>(name, decimal_comma)) {
+  state_->pending = bytes;
+  state_->ended = true;
+}
+
+ExportReader::~ExportReader() {
+  if (state_->fd >= 0) ::close(state_->fd);
+}
+
+bool ExportReader::next(float& time, float& concentration) {
+  State& s = *state_;
+  std::string_view line;
+  while (!s.over && s.next_line(line)) {
+    switch (s.parser.line(line, time, concentration)) {
+      case LineRead::Skipped: continue;
+      case LineRead::Failed: s.over = true; return false;
+      case LineRead::Pair:
+        ++s.pairs;
+        s.pair_line = s.parser.line_number();
+        return true;
+    }
+  }
+  s.over = true;
+  return false;
+}
+
+int ExportReader::pair_line() const { return state_->pair_line; }
+
+Export ExportReader::finish() {
+  State& s = *state_;
+  s.parser.finish(s.pairs > 0);
+  return std::move(s.result);
+}
+
+namespace {
+
+// Every pair of a reader, up to the first that no longer fits in the point tables.
+Export collect(ExportReader& reader) {
+  std::vector<float> time, concentration;
+  float t = 0.0f, c = 0.0f;
+  int extra_line = 0;
+  while (reader.next(t, c)) {
+    time.push_back(t);
+    concentration.push_back(c);
+    if (time.size() > static_cast<std::size_t>(driver::CAPACITY)) {
+      extra_line = reader.pair_line();
+      break;
+    }
+  }
+  Export out = reader.finish();
+  out.time = std::move(time);
+  out.concentration = std::move(concentration);
+  out.extra_pair_line = extra_line;
   return out;
+}
+
+}  // namespace
+
+Export parse_export(std::string_view name, std::string_view bytes, bool decimal_comma) {
+  ExportReader reader(name, bytes, decimal_comma);
+  return collect(reader);
+}
+
+Export read_export(const std::string& path, bool decimal_comma) {
+  ExportReader reader(path, decimal_comma);
+  return collect(reader);
 }
 
 }  // namespace batch
