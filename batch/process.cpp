@@ -19,6 +19,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "batch.h"
@@ -105,14 +106,7 @@ double line_value(int i, double x) {
 
 std::string plot_error;
 
-void write_plot(const std::string& file, const std::string& plot_path, const PlotData& plot) {
-  // A plot never replaces the data file it was made from.
-  struct stat input, target;
-  if (::stat(file.c_str(), &input) == 0 && ::stat(plot_path.c_str(), &target) == 0 &&
-      input.st_dev == target.st_dev && input.st_ino == target.st_ino) {
-    plot_error = "plot not written: " + plot_path + " is the data file itself";
-    return;
-  }
+void write_plot(const std::string& plot_path, const PlotData& plot) {
   const std::string svg = render_svg(plot);
   const int fd = ::open(plot_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
   bool ok = fd >= 0;
@@ -331,7 +325,7 @@ void run_child(const std::string& file, const Settings& settings, const std::str
     plot.base_to = base_to;
     plot.point_added = first_time > 0.0f;
     plot.added_c = C[1];
-    write_plot(file, plot_path, plot);
+    write_plot(plot_path, plot);
     if (!plot_error.empty()) {
       after.push_back(plot_error);
       failed = true;
@@ -386,17 +380,28 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
     const long room = (static_cast<long>(limit.rlim_cur) - 32) / 3;
     if (room < jobs) jobs = static_cast<int>(std::max(room, 1L));
   }
-  // Plots: DIR/<stem>.svg, each name for the first file that has that stem.
+  // Plots: DIR/<stem>.svg, each name for the first file that has that stem, and
+  // never in the place of a data file of the batch.
   std::vector<std::string> plot_paths(files.size());
   std::vector<std::string> clashes(files.size());
   if (!settings.plot_dir.empty()) {
+    std::set<std::pair<dev_t, ino_t>> data_files;
+    for (const std::string& file : files) {
+      struct stat info;
+      if (::stat(file.c_str(), &info) == 0) data_files.emplace(info.st_dev, info.st_ino);
+    }
     std::map<std::string, std::size_t> owner;
     for (std::size_t i = 0; i < files.size(); ++i) {
       const bool slash = settings.plot_dir.back() == '/';
       const std::string path = settings.plot_dir + (slash ? "" : "/") + stem_of(files[i]) + ".svg";
       const auto [at, fresh] = owner.emplace(path, i);
-      if (fresh) plot_paths[i] = path;
-      else clashes[i] = "plot not written: " + path + " is the plot of " + files[at->second];
+      struct stat info;
+      if (!fresh)
+        clashes[i] = "plot not written: " + path + " is the plot of " + files[at->second];
+      else if (::stat(path.c_str(), &info) == 0 && data_files.count({info.st_dev, info.st_ino}))
+        clashes[i] = "plot not written: " + path + " is one of the data files";
+      else
+        plot_paths[i] = path;
     }
   }
 
