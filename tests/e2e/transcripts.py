@@ -22,20 +22,22 @@ def read(path, default=b""):
     return open(path, "rb").read() if os.path.exists(path) else default
 
 
-def snapshot(top):
-    """Names and bytes under `top`; directories end with / and other files show their kind."""
+def snapshot(top, readable=False):
+    """Names and bytes under `top`; directories end with / and other files show their kind.
+    With `readable`, what the run's modes keep from the owner is opened to it first."""
     state = {}
-    os.chmod(top, os.stat(top).st_mode | 0o700)
+    grant = lambda path, bits: readable and os.chmod(path, os.lstat(path).st_mode | bits)
+    grant(top, 0o700)
     for folder, dirs, names in os.walk(top):
         for name in dirs + names:
             path = os.path.join(folder, name)
             mode = os.lstat(path).st_mode
             rel = os.path.relpath(path, top)
             if stat.S_ISDIR(mode):
-                os.chmod(path, mode | 0o700)
+                grant(path, 0o700)
                 state[rel + "/"] = b""
             elif stat.S_ISREG(mode):
-                os.chmod(path, mode | 0o400)
+                grant(path, 0o400)
                 state[rel] = read(path)
             else:
                 state[rel] = b"<not a regular file>"
@@ -163,7 +165,7 @@ def run_case(case, programs):
                     difference("exit status", read(os.path.join(case, "status"), b"0").strip(), b"%d" % status),
                     difference("standard output", read(os.path.join(case, "stdout")), out_file.read()),
                     difference("standard error", read(os.path.join(case, "stderr")), err_file.read())]
-        after = snapshot(work)
+        after = snapshot(work, readable=True)
         if os.path.isdir(os.path.join(case, "after")):
             before = snapshot(os.path.join(case, "after"))
         for name in sorted(set(before) | set(after)):
