@@ -24,12 +24,13 @@ constexpr int WIDTH = 800, HEIGHT = 500;
 constexpr int LEFT = 90, RIGHT = 765, TOP = 40, BOTTOM = 440;
 constexpr int W = RIGHT - LEFT;
 
-// Values beyond this magnitude are drawn at it, so that every difference of two
-// values stays finite; non-finite values are drawn as 0.
-constexpr double LIMIT = 1e300;
+// Values beyond LIMIT in magnitude are drawn at it, so that every difference of two
+// values stays finite; values below TINY, and non-finite ones, are drawn as 0, so
+// that a tick step is never a subnormal number.
+constexpr double LIMIT = 1e300, TINY = 1e-200;
 
 double clean(double v) {
-  if (!std::isfinite(v)) return 0;
+  if (!std::isfinite(v) || std::fabs(v) < TINY) return 0;
   return std::clamp(v, -LIMIT, LIMIT);
 }
 
@@ -62,7 +63,7 @@ struct Axis {
     lo = first * step;
     hi = std::ceil(max / step) * step;
   }
-  int count() const { return static_cast<int>(std::lround((hi - lo) / step)); }
+  int count() const { return std::min(static_cast<int>(std::lround((hi - lo) / step)), 50); }
   double tick(int i) const { return (first + i) * step; }
   // Moderate values in fixed form with the step's decimals; others in exponent form
   // with the digits that tell neighbouring ticks apart.
@@ -194,7 +195,8 @@ std::string render_svg(const PlotData& plot) {
   std::vector<Segment> profile;
   for (const Segment& s : plot.profile)
     profile.push_back({clean(s.t0), clean(s.c0), clean(s.t1), clean(s.c1)});
-  double from = clean(std::min(plot.from, plot.to)), to = clean(std::max(plot.from, plot.to));
+  double from = std::min(clean(plot.from), clean(plot.to));
+  double to = std::max(clean(plot.from), clean(plot.to));
   double base_from = plot.has_baseline ? clean(plot.base_from) : 0;
   double base_to = plot.has_baseline ? clean(plot.base_to) : 0;
   double added_c = clean(plot.added_c);

@@ -6,7 +6,7 @@
 #include <libxml/parser.h>
 #include <libxml/xpath.h>
 
-#include <regex>
+#include <cmath>
 #include <sstream>
 
 namespace {
@@ -42,9 +42,9 @@ struct Case { batch::PlotData plot; std::string title; double spike_top_below = 
 TEST(RenderSvg, EveryPlotIsSmallFiniteWellFormedAndRenders) {
   const std::string dash = " \xE2\x80\x94 peak area ";
   const std::vector<Case> cases = {
-      {{"empty.txt", 0, {}}, "empty.txt" + dash + "0"},
+      {{"empty.txt", 0, {}, 1e308, HUGE_VAL}, "empty.txt" + dash + "0"},
       {{"one.txt", 0, {{5, 2, 5, 2}}, 5, 5, false, 0, 0, true, 2}, "one.txt" + dash + "0"},
-      {{"flat.txt", 30, {{0, 3, 5, 3}, {5, 3, 10, 3}}, 0, 10, true, 3, 3}, "flat.txt" + dash + "30"},
+      {{"flat.txt", 3, {{0, 3, 5, 3}, {5, 3, 10, 3}}, 0, 10, true, 3, 3}, "flat.txt" + dash + "3"},
       {{"span.txt", 0, {{2, 1, 2, 4}}, 2, 2}, "span.txt" + dash + "0"},
       {{"neg.txt", -1.0 / 3, {{1, -5, 4, -1}, {4, -1, 6, -3}}, 2, 5, true, -4, -2},
        "neg.txt" + dash + "-0.333333333"},
@@ -59,8 +59,8 @@ TEST(RenderSvg, EveryPlotIsSmallFiniteWellFormedAndRenders) {
     const std::string svg = batch::render_svg(cases[i].plot);
     EXPECT_EQ(svg, batch::render_svg(cases[i].plot));
     EXPECT_LT(svg.size(), 1000000u);
-    EXPECT_FALSE(std::regex_search(svg, std::regex("nan|inf", std::regex::icase)));
-    xmlDocPtr doc = xmlReadMemory(svg.data(), int(svg.size()), "plot.svg", nullptr, XML_PARSE_NONET);
+    for (const char* bad : {"nan", "NaN", "inf", "Inf"}) EXPECT_EQ(svg.find(bad), svg.npos);
+    xmlDocPtr doc = xmlReadMemory(svg.data(), int(svg.size()), "plot.svg", nullptr, 0);
     ASSERT_NE(doc, nullptr);
     EXPECT_EQ(query(doc, "string(//*[@class='title'])"), cases[i].title);
     if (cases[i].spike_top_below > 0) {
