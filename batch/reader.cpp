@@ -6,10 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cfloat>
 #include <charconv>
-#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstring>
