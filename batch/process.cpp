@@ -347,7 +347,10 @@ double exact_integral(double a, double b, bool baseline, double base_a, double b
     const double l = std::max(static_cast<double>(left), lo);
     const double r = std::min(static_cast<double>(right), hi);
     if (owner == 0 || !(l < r)) continue;
-    sum += (line_value(owner, l) + line_value(owner, r)) / 2.0 * (r - l);
+    // At the interval's own points the line is their value: no division needed.
+    const double at_l = l == driver::T[owner - 1] ? driver::C[owner - 1] : line_value(owner, l);
+    const double at_r = r == driver::T[owner] ? driver::C[owner] : line_value(owner, r);
+    sum += (at_l + at_r) / 2.0 * (r - l);
   }
   if (b < a) sum = -sum;
   if (baseline) sum -= (base_a + base_b) / 2.0 * (b - a);
