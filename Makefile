@@ -4,12 +4,16 @@
 # and undefined-behaviour sanitizers, and a minute of fuzzing for each harness. All
 # of them install the Debian build packages first when some are missing.
 # `make check` runs the ordinary suite alone.
+# `make mutate` (not part of `make test`) puts small faults into the libraries one
+# at a time and reports which of them the ordinary suite misses; see tools/mutate.py.
+# MUTATE_ARGS chooses the sample, e.g. make mutate MUTATE_ARGS="--count 80 --seed 1".
 
 BUILD ?= build
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
+MUTATE_ARGS ?=
 
-.PHONY: all deps build run test check check-sanitized fuzz bench clean
+.PHONY: all deps build run test check check-sanitized fuzz bench mutate clean
 
 all: build
 
@@ -42,5 +46,9 @@ bench: build
 	$(BUILD)/bench/driver/integration_bench
 	python3 bench/batch/run.py $(BUILD)
 
+# Builds in its own scratch copy (build-mutate/); the working tree is only read.
+mutate: deps
+	python3 tools/mutate.py --jobs $(JOBS) $(MUTATE_ARGS)
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz build-mutate

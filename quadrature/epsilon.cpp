@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 
+#include "internal.h"
 #include "quadrature.h"
 
 static_assert(FLT_EVAL_METHOD == 0, "float expressions must be evaluated in float");
@@ -16,8 +17,7 @@ float spacing = 0.0f;
 float tiny = 0.0f;
 float huge = 0.0f;
 
-// ETAB is described with positions 1..52.
-inline float& at(float table[], int i) { return table[i - 1]; }
+using quadrature_internal::at;  // ETAB is described with positions 1..52
 
 }  // namespace
 

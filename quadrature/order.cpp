@@ -1,6 +1,7 @@
 // Keeps the list of subinterval numbers in descending order of their error
 // estimates after a bisection, and selects the subinterval to bisect next.
 
+#include "internal.h"
 #include "quadrature.h"
 
 namespace {
@@ -10,9 +11,8 @@ float e_bis = 0.0f;
 float e_new = 0.0f;
 int top = 0;
 
-// Lists are described with positions from 1.
-inline int& at(int list[], int i) { return list[i - 1]; }
-inline float at(const float list[], int i) { return list[i - 1]; }
+using quadrature_internal::at;
+using quadrature_internal::sorted_top;
 
 }  // namespace
 
@@ -38,11 +38,8 @@ void QORDER(const int& MAXSUB, const int& NSUB, int& IBIS, float& EBIS,
       }
     }
 
-    // Once more than half the subintervals allowed exist, only the leading
-    // MAXSUB + 3 - NSUB positions can still be bisected before the limit: only
-    // they are kept in order.
-    top = NSUB;
-    if (NSUB > MAXSUB / 2 + 2) top = MAXSUB + 3 - NSUB;
+    // Only the leading part of ERRORD that can still be bisected is kept in order.
+    top = sorted_top(MAXSUB, NSUB);
     e_new = at(SUBERR, NSUB);
     const int top1 = top - 1;
     const int start = KBIS + 1;

@@ -92,9 +92,10 @@ void QRULE21(Integrand F, const float& A, const float& B, float& RESULT, float& 
 
   // The raw difference of the two rules overstates the error of a well-resolved
   // integrand; scale it down, but never above the deviation integral. When
-  // errval >= devint the scaled value is devint exactly (the quotient times 200 is
-  // at least 200, its power 1.5 above 1), so that case is taken directly, which also
-  // keeps a tiny devint from overflowing the quotient.
+  // errval >= devint the formula gives devint exactly (the quotient times 200 is at
+  // least 200, its power 1.5 above 1, the minimum 1, and devint * 1 is devint), so that
+  // case is taken directly: the same bits, only less work. Where the formula is
+  // evaluated, errval < devint keeps the quotient at most 1, however small devint is.
   if (devint != 0.0f && errval != 0.0f) {
     if (errval >= devint) {
       errval = devint;

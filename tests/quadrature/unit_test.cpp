@@ -1,0 +1,105 @@
+// What the reference set cannot reach: the argument checks and machine-constant stops on
+// the console, QORDER's tie-breaks, QEPSEX with a full table, a zero area sum.
+#include <fenv.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <tuple>
+
+#include "child.h"
+#include "console.h"
+#include "errors.h"
+#include "quadrature.h"
+
+namespace {
+
+const int TRAPS = feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);  // as in a run
+float XL[200], XR[200], SI[200], SE[200], RESULT, ERRVAL;
+int ORDER[200], NFCALL, NSUB;
+
+// `body`, run in a child from a fresh error state, shows these message lines (each on a
+// new line, without its carriage-control blank) and stops the run with status 2.
+void expect_stop(const std::function<void()>& body, const std::vector<std::string>& lines) {
+  std::string screen;
+  for (const std::string& l : lines) screen += "\r\n" + (l.empty() ? l : l.substr(1));
+  const testsupport::ChildRun run =
+      testsupport::run_in_child([&body] { ERROR_STATE = ErrorState{}; body(); });
+  EXPECT_EQ(testsupport::visible(run.out),
+            testsupport::visible(screen + "\r\nStop - Program terminated.\r\n\r\n"));
+  EXPECT_EQ(run.status, 2);
+}
+
+TEST(Q2ags, ArgumentChecksStopTheRunBeforeAnyEvaluation) {
+  const struct { int maxsub; float errabs, errrel; std::vector<std::string> lines; } cases[] = {
+      {0, 0.0f, 0.0f,
+       {" *** TERMINAL ERROR 1 from Q2AGS.  The maximum number of subintervals MAXSUB",
+        " ***          = 0.  It must be at least 1.", "",
+        " *** TERMINAL ERROR 4 from Q2AGS.  The error tolerance arguments ERRABS and",
+        " ***          ERRREL are both equal to zero.  At least one of them must be ",
+        " ***          greater than zero."}},
+      {10, -1.0f, 1.0f,
+       {" *** TERMINAL ERROR 2 from Q2AGS.  The absolute error desired ERRABS =",
+        " ***          -1.000000E+00.  It must be at least zero.", "",
+        " *** TERMINAL ERROR 5 from Q2AGS.  The relative error desired ERRREL =",
+        " ***          1.000000E+00.  When ERRREL is greater than or equal to one, ",
+        " ***          zero can always be returned as an answer."}},
+      {10, 1e-3f, -0.5f,
+       {" *** TERMINAL ERROR 3 from Q2AGS.  The relative error desired ERRREL =",
+        " ***          -5.000000E-01.  It must be at least zero."}},
+  };
+  for (const auto& c : cases)  // no integrand: an evaluation would end the child by a signal
+    expect_stop([&c] { Q2AGS(nullptr, 0.0f, 1.0f, c.errabs, c.errrel, RESULT, ERRVAL, c.maxsub,
+                             NFCALL, NSUB, XL, XR, SI, SE, ORDER); }, c.lines);
+}
+
+TEST(MachineConstants, BadIndexesStopTheRun) {
+  for (int n : {0, 9})
+    expect_stop([n] { AMACH(n); },
+                {" *** TERMINAL ERROR 5 from AMACH.  The argument must be between 1 and 8",
+                 " ***          inclusive. N = " + std::to_string(n)});
+  expect_stop([] { IMACH(13); }, {" *** TERMINAL ERROR 5 from IMACH.  The argument",
+                                  " ***          must be between 1 and 12 inclusive.",
+                                  " ***          N =     13.", ""});
+}
+
+// SUBERR by subinterval number (element 0 is number 1), ERRORD before and after, IBIS and
+// KBIS of the bisected one (subinterval 4 is new). On ties the bisected and the new one go
+// ahead of equal errors, but with KBIS > 1 the bisected one moves up only past smaller ones.
+TEST(ErrorOrdering, TieBreaks) {
+  struct { std::vector<float> err; std::vector<int> order, after; int ibis, kbis; } cases[] = {
+      {{0.5f, 0.5f, 0.3f, 0.3f}, {1, 2, 3, 0}, {1, 2, 4, 3}, 1, 1},
+      {{0.5f, 0.5f, 0.1f, 0.05f}, {1, 2, 3, 0}, {1, 2, 3, 4}, 2, 2},
+  };
+  for (auto& c : cases) {
+    float ebis = -1.0f;
+    QORDER(100, 4, c.ibis, ebis, c.err.data(), c.order.data(), c.kbis);
+    EXPECT_EQ(c.order, c.after);
+  }
+}
+
+TEST(EpsilonStep, WithoutACutAFullTableKeepsItsNewestFortyNineOnePlaceDown) {
+  float e[52] = {}, last3[3] = {};
+  int ntab = 50, ncalls = 0;
+  for (int i = 0; i < 50; ++i) e[i] = static_cast<float>((i % 2 ? -1 : 1) * (i + 1));
+  QEPSEX(ntab, e, RESULT, ERRVAL, last3, ncalls);
+  EXPECT_EQ(std::tuple(ntab, e[47], e[48]), std::tuple(49, 49.0f, -50.0f));
+}
+
+// The first rule sees a sign change, the extrapolation succeeds at its fourth step, and
+// at that moment the subinterval integrals cancel to an area sum of exactly 0: the
+// extrapolated value stands, with code 0, and no division by zero traps.
+constexpr float SCALE = 0x1.000008p+0f, SHIFT = -0x1.e25674p+1f;
+float cancelling(float x) { return SCALE / (std::sqrt(x) * std::sqrt(std::sqrt(x))) + SHIFT; }
+TEST(AdaptiveCore, DivergenceTestSkipsTheQuotientForAZeroAreaSum) {
+  ASSERT_NE(TRAPS, -1);
+  int ier = -1;
+  E1PSH("QTEST ");  // the rule switches user mode of the level it runs on
+  QADAPT(cancelling, 0.0f, 1.0f, 0.0f, 0.9f, 200, RESULT, ERRVAL, NFCALL, ier, XL, XR, SI, SE,
+         ORDER, NSUB);
+  E1POP("QTEST ");
+  EXPECT_EQ(ier, 0);
+  EXPECT_NEAR(RESULT, 4.0 * SCALE + SHIFT, ERRVAL);  // x^-0.75 integrates to 4
+}
+
+}  // namespace
