@@ -44,6 +44,7 @@ bench: build
 	$(BUILD)/bench/quadrature/quadrature_bench
 	$(BUILD)/bench/driver/profile_bench
 	$(BUILD)/bench/driver/integration_bench
+	python3 bench/batch/run.py $(BUILD)
 
 # Builds in its own scratch copy (build-mutate/); the working tree is only read.
 mutate: deps

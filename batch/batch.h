@@ -3,7 +3,10 @@
 // table row per file (CSV, TSV or JSON Lines), optional SVG plots.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace batch {
@@ -34,5 +37,125 @@ struct PlotData {
 // minimum/maximum pair per pixel column, so a 200000-point profile stays small), the
 // shaded window, the baseline and the added point.
 std::string render_svg(const PlotData& plot);
+
+}  // namespace batch
+
+namespace batch {
+
+// ---------------------------------------------------------------------------
+// Reading exports (reader.cpp)
+// ---------------------------------------------------------------------------
+
+// Converts one value the way the data reader of the dialogue converts it: the decimal
+// text to the nearest double, then to the nearest real; a magnitude above the largest
+// real, up to one double step beyond it, reads as the largest real. Accepted:
+// [+|-]digits[.digits][e|E[+|-]digits] (either digit run may be empty, not both).
+enum class ValueRead { Ok, NotANumber, OutOfRange };
+ValueRead convert_real(std::string_view text, float& value);
+
+// The pairs of one export, in file order. At most 200001 pairs are kept: a 200001st
+// one means the file is too long for the point tables.
+struct Export {
+  std::vector<float> time, concentration;
+  int extra_pair_line = 0;         // line of the 200001st pair, 0 when there is none
+  std::vector<std::string> notes;  // loading notes, e.g. "header line skipped"
+  std::string error;               // "<name>:<line>: <what>", empty when the file loaded
+};
+
+// Reads the bytes of an export: one pair per line, time and concentration being the
+// first two fields; a byte-order mark, blank lines, lines starting with "#" and,
+// before the first data line, header lines that are not numeric are skipped. The
+// separator is taken from the first data line: a tab, else a semicolon, else a
+// comma (not with `decimal_comma`), else blanks. `name` is the file name used in
+// the error text.
+Export parse_export(std::string_view name, std::string_view bytes, bool decimal_comma);
+
+// The same for a file, read in blocks and only as far as needed; the file is only
+// ever opened for reading. A name of any length is opened one directory at a time.
+Export read_export(const std::string& path, bool decimal_comma);
+
+// The same reading, one pair at a time: the loader takes the pairs straight into the
+// point tables.
+class ExportReader {
+ public:
+  ExportReader(const std::string& path, bool decimal_comma);
+  ExportReader(std::string_view name, std::string_view bytes, bool decimal_comma);
+  ~ExportReader();
+  ExportReader(const ExportReader&) = delete;
+  ExportReader& operator=(const ExportReader&) = delete;
+  // The next pair; false at the end of the file or at an error.
+  bool next(float& time, float& concentration);
+  // The line of the last pair given.
+  int pair_line() const;
+  // After the last pair: the notes and the error (no pairs).
+  Export finish();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Opens `path` for reading (no creation, no controlling terminal), or -1 with errno.
+int open_for_reading(const std::string& path);
+
+// ---------------------------------------------------------------------------
+// One file's row (process.cpp)
+// ---------------------------------------------------------------------------
+
+struct Settings {
+  bool has_from = false, has_to = false;
+  float from = 0, to = 0;  // the window, when given
+  bool linear_baseline = false;
+  bool decimal_comma = false;
+  std::string plot_dir;  // empty: no plots
+};
+
+// One row of the table. Absent values are NaN in the reals and -1 in `points`.
+struct Row {
+  std::string file;
+  int points = -1;
+  float first_time, last_time, max_concentration, peak_area, area_above, point_added;
+  double exact_area;
+  bool ok = false;
+  std::vector<std::string> messages;
+  Row();
+};
+
+// Processes the files, at most `jobs` at once, each in a child process of its own,
+// and hands the rows to `emit` in the order of `files` as soon as each row and all
+// rows before it are known. A file whose child stops, traps or crashes gets an error
+// row naming what happened; the others are not affected.
+void process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,
+                   const std::function<void(const Row&)>& emit);
+
+// The work of one child, run in the calling process: loads the file into the point
+// tables, integrates like the dialogue does (and over the window), writes the plot to
+// `plot_path` (none when it is empty) and the result records to descriptor
+// `result_fd`. Console output (quadrature messages) goes to standard output as in
+// the dialogue. Ends the process.
+[[noreturn]] void run_child(const std::string& file, const Settings& settings,
+                            const std::string& plot_path, int result_fd);
+
+// Turns the console bytes of a child (standard output) and its report bytes
+// (standard error) into message lines: one line per quadrature message
+// ("WARNING 2 from Q2AGS: Roundoff error ..."), one per run-time report.
+std::vector<std::string> console_messages(std::string_view console, std::string_view report);
+
+// The exact integral, in double, of the selected profile (driver::use_profile_table)
+// from a to b, less the line from (a, base_a) to (b, base_b) when `baseline`.
+double exact_integral(double a, double b, bool baseline, double base_a, double base_b);
+
+// The profile's straight pieces, lowest time first, for a plot.
+std::vector<Segment> profile_segments();
+
+// ---------------------------------------------------------------------------
+// The table (table.cpp)
+// ---------------------------------------------------------------------------
+
+enum class Format { Csv, Tsv, Json };
+
+// The header line (none for JSON Lines) and one row, each ending with LF.
+std::string table_header(Format format);
+std::string table_row(const Row& row, Format format);
 
 }  // namespace batch

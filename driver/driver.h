@@ -34,4 +34,15 @@ float PROFILE(float X);
 // The whole run: banner, file name, loading, area report, pause and stop.
 [[noreturn]] void main_driver();
 
+// The program's version, as the banner names it.
+inline constexpr const char* VERSION = "V.2";
+
+// The selected profile as straight pieces, in increasing time: piece k (0 <= k <
+// profile_piece_count()) spans from `left` to `right` (left <= right; a piece may be
+// empty), and over the inside of that span the profile is the straight line of
+// interval `owner` (points owner-1 and owner), or 0 where `owner` is 0. Outside the
+// pieces, and at single points, the profile can differ; the integral cannot.
+int profile_piece_count();
+void profile_piece(int k, float& left, float& right, int& owner);
+
 }  // namespace driver

@@ -228,4 +228,25 @@ float PROFILE(float X) {
   return 0.0f;
 }
 
+// Non-decreasing times: the pieces are the intervals themselves. Otherwise: the cells
+// between consecutive distinct times, each with its rising owner, else its falling
+// owner (inside a cell both rules 1 and 3 apply; rule 1 comes first).
+int profile_piece_count() {
+  if (times_non_decreasing) return std::max(last_point - first_point, 0);
+  return std::max(distinct_count - 1, 0);
+}
+
+void profile_piece(int k, float& left, float& right, int& owner) {
+  if (times_non_decreasing) {
+    owner = first_point + 1 + k;
+    left = T[owner - 1];
+    right = T[owner];
+    return;
+  }
+  left = distinct_times[k];
+  right = distinct_times[k + 1];
+  owner = rising_owner[k] != 0 ? rising_owner[k] : falling_owner[k];
+}
+
 }  // namespace driver
+

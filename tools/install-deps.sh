@@ -8,6 +8,8 @@ missing=()
 # The plot renderer's XML library, and what its tests and the installation test run:
 # the SVG renderer and groff.
 packages+=(libxml2-dev librsvg2-bin groff-base)
+# The batch tool's option parser and JSON library.
+packages+=(libcli11-dev nlohmann-json3-dev)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done

@@ -1,0 +1,184 @@
+// quintolex-batch: integrates the profiles of many data files, one table row each.
+// Exit status: 0 when every file is ok, 1 when any file has an error (or the table
+// cannot be written), 2 for a usage error.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "batch.h"
+#include "driver.h"
+
+namespace {
+
+constexpr int EXIT_USAGE = 2;
+
+[[noreturn]] void usage_error(const std::string& text) {
+  std::cerr << "quintolex-batch: " << text << "\nRun with --help for more information.\n";
+  std::exit(EXIT_USAGE);
+}
+
+// The names of a --files-from list: one per line, CR LF accepted, empty lines skipped.
+void add_listed_names(const std::string& list, std::vector<std::string>& files) {
+  const int fd = list == "-" ? STDIN_FILENO : batch::open_for_reading(list);
+  if (fd < 0) usage_error("--files-from " + list + ": " + std::strerror(errno));
+  std::string bytes;
+  char block[1 << 16];
+  for (;;) {
+    const ssize_t n = ::read(fd, block, sizeof block);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) usage_error("--files-from " + list + ": " + std::strerror(errno));
+    if (n == 0) break;
+    bytes.append(block, static_cast<std::size_t>(n));
+  }
+  if (fd != STDIN_FILENO) ::close(fd);
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    std::size_t end = bytes.find('\n', start);
+    if (end == std::string::npos) end = bytes.size();
+    std::string name = bytes.substr(start, end - start);
+    if (!name.empty() && name.back() == '\r') name.pop_back();
+    if (!name.empty()) files.push_back(name);
+    start = end + 1;
+  }
+}
+
+float window_end(const std::string& option, const std::string& text, bool decimal_comma) {
+  std::string value = text;
+  if (decimal_comma)
+    for (char& c : value)
+      if (c == ',') c = '.';
+  float result = 0.0f;
+  if (batch::convert_real(value, result) != batch::ValueRead::Ok)
+    usage_error(option + " " + text + ": not a time");
+  return result;
+}
+
+// Writes the table with write(2), keeping on after a failure only to finish the rows.
+class Output {
+ public:
+  explicit Output(int fd) : fd_(fd) {}
+  void write(const std::string& text) {
+    std::size_t done = 0;
+    while (failed_ == 0 && done < text.size()) {
+      const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) failed_ = n < 0 ? errno : EIO;
+      else done += static_cast<std::size_t>(n);
+    }
+  }
+  int failed() const { return failed_; }
+
+ private:
+  int fd_;
+  int failed_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "Integrates the piecewise-linear concentration profile of each data file like\n"
+      "quintolex does and writes one table row per file, in input order. Each file is\n"
+      "processed in a child process of its own: a file that fails gets an error row and\n"
+      "the others go on. Exit status: 0 all rows ok, 1 some row has an error, 2 usage.",
+      "quintolex-batch"};
+  std::vector<std::string> files;
+  std::string output, format = "csv", plot_dir, from_text, to_text, baseline = "none",
+                      files_from;
+  bool decimal_comma = false;
+  int jobs = static_cast<int>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
+  app.add_option("FILE", files, "Data files: one (time, concentration) pair per line");
+  app.add_option("-o,--output", output, "Write the table to FILE (default: standard output)")
+      ->type_name("FILE");
+  app.add_option("--format", format,
+                 "csv (RFC 4180, LF line ends; messages quoted over several lines), tsv "
+                 "(\\t \\n \\r \\\\ escapes), or json (JSON Lines: one object per file)")
+      ->check(CLI::IsMember({"csv", "tsv", "json"}))
+      ->capture_default_str();
+  app.add_option("--plot", plot_dir, "Write DIR/<file stem>.svg for every file that loads")
+      ->type_name("DIR");
+  app.add_option("--from", from_text, "Integration window start (default: the first time)")
+      ->type_name("T");
+  app.add_option("--to", to_text, "Integration window end (default: the last time)")
+      ->type_name("T");
+  app.add_option("--baseline", baseline,
+                 "linear: subtract the straight line through the profile's values at the "
+                 "window's ends")
+      ->check(CLI::IsMember({"none", "linear"}))
+      ->capture_default_str();
+  app.add_flag("--decimal-comma", decimal_comma,
+               "\"1,5\" is 1.5; fields are then separated by tabs, semicolons or blanks");
+  app.add_option("-j,--jobs", jobs, "Files processed in parallel (default: the processors)")
+      ->check(CLI::Range(1, 4096))
+      ->type_name("N");
+  app.add_option("--files-from", files_from,
+                 "Names to process, one per line (\"-\": standard input)")
+      ->type_name("FILE");
+  app.set_version_flag("--version", std::string("quintolex-batch ") + driver::VERSION);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    const int code = app.exit(e);
+    return code == 0 ? 0 : EXIT_USAGE;
+  }
+
+  batch::Settings settings;
+  settings.decimal_comma = decimal_comma;
+  settings.linear_baseline = baseline == "linear";
+  settings.has_from = !from_text.empty();
+  settings.has_to = !to_text.empty();
+  if (settings.has_from) settings.from = window_end("--from", from_text, decimal_comma);
+  if (settings.has_to) settings.to = window_end("--to", to_text, decimal_comma);
+  if (!files_from.empty()) add_listed_names(files_from, files);
+  if (files.empty()) usage_error("no data files given");
+
+  if (!plot_dir.empty()) {
+    settings.plot_dir = plot_dir;
+    struct stat info;
+    if (::mkdir(plot_dir.c_str(), 0777) != 0 && errno != EEXIST)
+      usage_error("--plot " + plot_dir + ": " + std::strerror(errno));
+    if (::stat(plot_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+      usage_error("--plot " + plot_dir + ": not a directory");
+  }
+
+  int out_fd = STDOUT_FILENO;
+  if (!output.empty() && output != "-") {
+    // The table never takes the place of a data file.
+    struct stat target;
+    const bool exists = ::stat(output.c_str(), &target) == 0;
+    for (const std::string& file : files) {
+      struct stat input;
+      if (file == output || (exists && ::stat(file.c_str(), &input) == 0 &&
+                             input.st_dev == target.st_dev && input.st_ino == target.st_ino))
+        usage_error("--output " + output + " is one of the data files");
+    }
+    out_fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+    if (out_fd < 0) usage_error("--output " + output + ": " + std::strerror(errno));
+  }
+
+  const batch::Format table_format = format == "tsv"    ? batch::Format::Tsv
+                                     : format == "json" ? batch::Format::Json
+                                                        : batch::Format::Csv;
+  Output out(out_fd);
+  out.write(batch::table_header(table_format));
+  bool all_ok = true;
+  batch::process_files(files, settings, jobs, [&](const batch::Row& row) {
+    all_ok = all_ok && row.ok;
+    out.write(batch::table_row(row, table_format));
+  });
+  int failure = out.failed();
+  if (out_fd != STDOUT_FILENO && ::close(out_fd) != 0 && failure == 0) failure = errno;
+  if (failure != 0) {
+    std::cerr << "quintolex-batch: cannot write the table: " << std::strerror(failure) << "\n";
+    return 1;
+  }
+  return all_ok ? 0 : 1;
+}
