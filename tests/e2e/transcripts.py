@@ -7,7 +7,7 @@ and `after/` (absent: empty, empty, 0, the working directory unchanged), and an
 optional `setup` of key=value lines (# starts a comment):
   stdin=closed | nonblocking   standard input closed, or a pipe in non-blocking mode
   delay=SECONDS                standard input comes through a pipe, each line after this delay
-  stdout=closed | /dev/full | sealed | broken-pipe; stderr=closed
+  stdout=closed | /dev/full | sealed | broken-pipe; stderr=closed | stdout (into standard output)
   user=nobody                  run as uid and gid 65534 (when the runner is root)
   env=NAME=VALUE               an environment variable (COMSPEC is otherwise removed)
   chmod=MODE PATH              after the files are in place; PATH . is the directory
@@ -142,6 +142,8 @@ def run_case(case, programs):
         elif keys.get("stdout") == "broken-pipe":
             reader, stdout = os.pipe()
             os.close(reader)
+        if keys.get("stderr") == "stdout":
+            stderr = subprocess.STDOUT
         closed = [fd for fd, stream in enumerate(("stdin", "stdout", "stderr")) if keys.get(stream) == "closed"]
         try:
             child = subprocess.Popen([program] + argv[1:], cwd=work, env=env, stdin=stdin, stdout=stdout,

@@ -1,10 +1,14 @@
-// What the reference set cannot reach: the argument checks and machine-constant stops on
-// the console, QORDER's tie-breaks, QEPSEX with a full table, a zero area sum.
+// What the reference set cannot reach: the argument checks, the machine constants and their
+// stops, QORDER's tie-breaks, QEPSEX with a full table, a zero area sum.
 #include <fenv.h>
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cfloat>
+#include <climits>
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <tuple>
 
 #include "child.h"
@@ -61,6 +65,17 @@ TEST(MachineConstants, BadIndexesStopTheRun) {
   expect_stop([] { IMACH(13); }, {" *** TERMINAL ERROR 5 from IMACH.  The argument",
                                   " ***          must be between 1 and 12 inclusive.",
                                   " ***          N =     13.", ""});
+}
+
+// The constants against the build's own floating-point model.
+TEST(MachineConstants, AgreeWithTheFloatingPointModel) {
+  using F = std::numeric_limits<float>;
+  const float reals[] = {F::min(), F::max(), F::epsilon() / 2, F::epsilon(),
+                         static_cast<float>(std::log10(2.0)), F::quiet_NaN(), F::infinity(), -F::infinity()};
+  for (int n = 1; n <= 8; ++n) EXPECT_EQ(std::bit_cast<unsigned>(AMACH(n)), std::bit_cast<unsigned>(reals[n - 1])) << n;
+  const int ints[] = {32, 4, 2, std::numeric_limits<int>::digits, INT_MAX, FLT_RADIX, FLT_MANT_DIG,
+                      FLT_MIN_EXP, FLT_MAX_EXP, DBL_MANT_DIG, DBL_MIN_EXP, DBL_MAX_EXP};
+  for (int n = 1; n <= 12; ++n) EXPECT_EQ(IMACH(n), ints[n - 1]) << n;
 }
 
 // SUBERR by subinterval number (element 0 is number 1), ERRORD before and after, IBIS and
