@@ -17,6 +17,7 @@
 #include <cfloat>
 #include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -206,10 +207,87 @@ struct Item {
   float value = 0.0f;
 };
 
+// The common value read where it lies in the block: a sign, at most 19 significant
+// digits around an optional point, an optional exponent of at most four digits, and
+// a separator after it inside the block. Its digits make an integer M below 2^53
+// and the value is M times a power of ten of at most 22, which a double holds
+// exactly; one multiplication or division then gives the correctly rounded double,
+// the one the standard conversion gives. Returns false, having taken nothing, for
+// anything else (a repeat count, a value that reaches the end of the block or the
+// file, more digits, a larger exponent, a bad character): read_item then reads the
+// value byte by byte from the same place.
+constexpr double EXACT_POWERS[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+inline bool is_separator(unsigned char c) {
+  return c == ' ' || c == '\t' || c == ',' || c == '/' || c == '\n' || c == '\r';
+}
+
+bool scan_value_in_place(Item& item) {
+  const unsigned char* p = block + block_pos;
+  const unsigned char* const end = block + block_end;
+  bool negative = false;
+  if (*p == '+' || *p == '-') {
+    negative = (*p == '-');
+    ++p;
+  }
+  std::uint64_t digits = 0;
+  int significant_digits = 0;
+  int places = 0;  // digits after the point
+  bool any_digit = false;
+  bool point = false;
+  for (; p < end; ++p) {
+    const unsigned c = *p;
+    if (c - '0' < 10u) {
+      any_digit = true;
+      if (point) ++places;
+      if (digits == 0 && c == '0') continue;
+      if (++significant_digits > 19) return false;
+      digits = digits * 10 + (c - '0');
+    } else if (c == '.' && !point) {
+      point = true;
+    } else {
+      break;
+    }
+  }
+  if (!any_digit || p == end) return false;
+  int exponent = 0;
+  if (*p == 'E' || *p == 'e' || *p == 'D' || *p == 'd' || *p == '+' || *p == '-') {
+    if (*p != '+' && *p != '-') ++p;
+    bool exponent_negative = false;
+    if (p < end && (*p == '+' || *p == '-')) {
+      exponent_negative = (*p == '-');
+      ++p;
+    }
+    int exponent_digits = 0;
+    for (; p < end && static_cast<unsigned>(*p) - '0' < 10u; ++p) {
+      if (++exponent_digits > 4) return false;
+      exponent = exponent * 10 + (*p - '0');
+    }
+    if (exponent_digits == 0) return false;
+    if (exponent_negative) exponent = -exponent;
+  }
+  if (p == end || !is_separator(*p)) return false;
+  const int scale = exponent - places;
+  double wide = 0.0;
+  if (digits != 0) {
+    if (digits >= (std::uint64_t{1} << 53) || scale < -22 || scale > 22) return false;
+    const double m = static_cast<double>(digits);
+    wide = scale >= 0 ? m * EXACT_POWERS[scale] : m / EXACT_POWERS[-scale];
+  }
+  // At most 2^53 * 10^22, below the largest real: no range error, no overflow.
+  const float value = static_cast<float>(wide);
+  item.value = negative ? -value : value;
+  block_pos = static_cast<std::size_t>(p - block);
+  return true;
+}
+
 // Reads an item starting at the current byte (a sign, a digit or a point) and stops
 // at the separator after it without taking it. A run of unsigned digits followed by
 // "*" is a repeat count; after it the value is read again, now without a count.
 void read_item(Item& item, bool count_allowed) {
+  if (scan_value_in_place(item)) return;
   significant_count = 0;
   dropped_nonzero = false;
   int c = peek();
@@ -303,7 +381,8 @@ void read_item(Item& item, bool count_allowed) {
   length += significant_count;
   if (dropped_nonzero) text[length++] = '1';
   const long long places = exponent + leading;
-  length += static_cast<std::size_t>(std::snprintf(text + length, sizeof text - length, "e%lld", places));
+  text[length++] = 'e';
+  length = static_cast<std::size_t>(std::to_chars(text + length, text + sizeof text, places).ptr - text);
   item.value = convert_value(text, text + length, !seen_nonzero, places);
 }
 
