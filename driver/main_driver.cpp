@@ -74,7 +74,6 @@ void load_points() {
 }
 
 void integrate(float a, float b) {
-  QSETNODES(PROFILE, PROFILE_NODES);  // the 21 abscissae of a rule application at once
   Q2AGS(PROFILE, a, b, ERRABS, ERRREL, RESULT, ERRVAL, MAXSUB, NFCALL, NSUB, XLEFT, XRIGHT,
         SUBINT, SUBERR, ERRORD);
 }

@@ -36,6 +36,7 @@
 #include <cstdint>
 
 #include "driver.h"
+#include "quadrature.h"
 
 namespace driver {
 namespace {
@@ -252,6 +253,7 @@ inline float profile_at(float X) {
 }  // namespace
 
 void use_profile_table(int first) {
+  QSETNODES(PROFILE, PROFILE_NODES);
   first_point = first;
   last_point = std::max(N, first - 1);
   times_non_decreasing = true;
