@@ -6,7 +6,9 @@
 // taken. One byte is the exception: after a CR the next byte has to be read to tell
 // CR LF from a lone CR, and when it is no LF it is held for the next console read
 // (a command started meanwhile does not see it). The data file is read in large
-// blocks; it is never written.
+// blocks; it is never written. A pair in the common form is scanned where it lies
+// in the block; anything else, and a pair that reaches the end of the block, is read
+// byte by byte by the general reader.
 
 #include <fcntl.h>
 #include <poll.h>

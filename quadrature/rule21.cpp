@@ -39,7 +39,7 @@ float value[21];
 // call or pair of calls with user mode on around it. With a paired form: all of them
 // in one call, with user mode on around it.
 float evaluate_nodes(Integrand F) {
-  if (F != nullptr && F == paired) {
+  if (F != nullptr && F == paired && paired_nodes != nullptr) {
     for (int k = 1; k <= 10; ++k) {
       const float x = KX[k - 1] * half;
       abscissa[k - 1] = centre - x;
