@@ -40,10 +40,13 @@ check-sanitized: deps
 fuzz: deps
 	FUZZ_BUILD=$(BUILD)-fuzz FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) tools/fuzz.sh
 
+# BASELINE=path/to/quintolex also times whole runs of build/quintolex against that
+# binary on the three 200000-point peaks (tools/bench_run.sh, needs hyperfine).
 bench: build
 	$(BUILD)/bench/quadrature/quadrature_bench
 	$(BUILD)/bench/driver/profile_bench
-	$(BUILD)/bench/driver/integration_bench
+	$(BUILD)/bench/driver/run_stages_bench
+	$(if $(BASELINE),tools/bench_run.sh $(BASELINE) $(BUILD)/quintolex)
 	python3 bench/batch/run.py $(BUILD)
 
 # Builds in its own scratch copy (build-mutate/); the working tree is only read.

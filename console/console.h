@@ -5,12 +5,14 @@
 //
 // Every byte of console output goes through one buffer and is written with the raw
 // write(2) of standard output: no newline translation, line ends are CR LF bytes.
-// Each record and each prompt is written out as soon as it is shown, together with
+// A record or prompt puts its bytes in the buffer when it is shown, together with
 // the line end of the line before it; its own line end waits for the next output.
-// Bytes given to console_write_raw or console_end_pending_line wait in the buffer
-// until console_flush, the next record, a console read, the stop or the exit; a
-// full buffer is written out at once. The run-time report and the floating-point
-// trap flush the buffer before they write to standard error.
+// The buffer is written out only when the run needs the bytes on the screen: at
+// console_flush, before a console read (the file name, the "UNIT 4? " answer, the
+// pause's answer), before a command run at the pause, at the stop and the exit;
+// a full buffer is written out at once. The run-time report and the floating-point
+// trap flush the buffer before they write to standard error, so the order of the
+// bytes is that of a run that wrote each record at once, in fewer writes.
 #pragma once
 
 #include <cstdint>

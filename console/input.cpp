@@ -6,7 +6,9 @@
 // taken. One byte is the exception: after a CR the next byte has to be read to tell
 // CR LF from a lone CR, and when it is no LF it is held for the next console read
 // (a command started meanwhile does not see it). The data file is read in large
-// blocks; it is never written.
+// blocks; it is never written. A pair in the common form is scanned where it lies
+// in the block; anything else, and a pair that reaches the end of the block, is read
+// byte by byte by the general reader.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -17,6 +19,7 @@
 #include <cfloat>
 #include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -206,10 +209,90 @@ struct Item {
   float value = 0.0f;
 };
 
+// The common value read where it lies in the block: a sign, at most 19 significant
+// digits around an optional point, an optional exponent of at most four digits, and
+// a separator after it inside the block. Its digits make an integer M below 2^53
+// and the value is M times a power of ten of at most 22, which a double holds
+// exactly; one multiplication or division then gives the correctly rounded double,
+// the one the standard conversion gives. For anything else (a repeat count, a value
+// that reaches the end of the block, more digits, a larger exponent, a bad
+// character) the scan gives up, having taken nothing, and the value is read byte by
+// byte from the same place.
+constexpr double EXACT_POWERS[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+inline bool digit_at(const unsigned char* p) { return static_cast<unsigned>(*p) - '0' < 10u; }
+
+inline bool is_separator(unsigned char c) {
+  return c == ' ' || c == '\t' || c == ',' || c == '/' || c == '\n' || c == '\r';
+}
+
+// Scans the value at p (p < end) and returns the place of the separator after it,
+// with the value in `value`; nullptr when the scan gives up.
+const unsigned char* scan_number(const unsigned char* p, const unsigned char* end, float& value) {
+  const bool negative = *p == '-';
+  if (*p == '+' || *p == '-') ++p;
+  const unsigned char* const first = p;
+  while (p < end && *p == '0') ++p;  // leading zeros are not significant
+  std::uint64_t digits = 0;
+  const unsigned char* significant_from = p;
+  while (p < end && digit_at(p)) digits = digits * 10 + (*p++ - '0');
+  std::ptrdiff_t significant_digits = p - significant_from;
+  int places = 0;  // digits after the point
+  bool any_digit = p != first;
+  if (p < end && *p == '.') {
+    const unsigned char* const fraction = ++p;
+    if (digits == 0) {
+      while (p < end && *p == '0') ++p;
+    }
+    significant_from = p;
+    while (p < end && digit_at(p)) digits = digits * 10 + (*p++ - '0');
+    significant_digits += p - significant_from;
+    places = static_cast<int>(p - fraction);
+    any_digit = any_digit || p != fraction;
+  }
+  // More than 19 digits may have wrapped around: given up below.
+  if (!any_digit || p == end || significant_digits > 19) return nullptr;
+  int exponent = 0;
+  if (*p == 'E' || *p == 'e' || *p == 'D' || *p == 'd' || *p == '+' || *p == '-') {
+    if (*p != '+' && *p != '-') ++p;
+    bool exponent_negative = false;
+    if (p < end && (*p == '+' || *p == '-')) {
+      exponent_negative = (*p == '-');
+      ++p;
+    }
+    const unsigned char* const exponent_first = p;
+    while (p < end && digit_at(p) && p - exponent_first < 5) exponent = exponent * 10 + (*p++ - '0');
+    if (p == exponent_first || p - exponent_first > 4) return nullptr;
+    if (exponent_negative) exponent = -exponent;
+  }
+  if (p == end || !is_separator(*p)) return nullptr;
+  const int scale = exponent - places;
+  double wide = 0.0;
+  if (digits != 0) {
+    if (digits >= (std::uint64_t{1} << 53) || scale < -22 || scale > 22) return nullptr;
+    const double m = static_cast<double>(digits);
+    wide = scale >= 0 ? m * EXACT_POWERS[scale] : m / EXACT_POWERS[-scale];
+  }
+  // At most 2^53 * 10^22, below the largest real: no range error, no overflow.
+  const float magnitude = static_cast<float>(wide);
+  value = negative ? -magnitude : magnitude;
+  return p;
+}
+
+bool scan_value_in_place(Item& item) {
+  const unsigned char* after = scan_number(block + block_pos, block + block_end, item.value);
+  if (after == nullptr) return false;
+  block_pos = static_cast<std::size_t>(after - block);
+  return true;
+}
+
 // Reads an item starting at the current byte (a sign, a digit or a point) and stops
 // at the separator after it without taking it. A run of unsigned digits followed by
 // "*" is a repeat count; after it the value is read again, now without a count.
 void read_item(Item& item, bool count_allowed) {
+  if (scan_value_in_place(item)) return;
   significant_count = 0;
   dropped_nonzero = false;
   int c = peek();
@@ -303,7 +386,8 @@ void read_item(Item& item, bool count_allowed) {
   length += significant_count;
   if (dropped_nonzero) text[length++] = '1';
   const long long places = exponent + leading;
-  length += static_cast<std::size_t>(std::snprintf(text + length, sizeof text - length, "e%lld", places));
+  text[length++] = 'e';
+  length = static_cast<std::size_t>(std::to_chars(text + length, text + sizeof text, places).ptr - text);
   item.value = convert_value(text, text + length, !seen_nonzero, places);
 }
 
@@ -489,8 +573,42 @@ void close_data_unit() {
 namespace {
 
 // One list-directed read of two reals; a data error is thrown as DataError.
+// Skips blanks, tabs and record ends from p as the reader does between values (a
+// lone CR ends its record, up to the next LF); nullptr at the end of the block.
+const unsigned char* skip_blanks(const unsigned char* p, const unsigned char* end) {
+  for (; p < end; ++p) {
+    if (*p == ' ' || *p == '\t' || *p == '\n') continue;
+    if (*p != '\r') return p;
+    p = static_cast<const unsigned char*>(std::memchr(p + 1, '\n', static_cast<std::size_t>(end - p - 1)));
+    if (p == nullptr) return nullptr;
+  }
+  return nullptr;
+}
+
+// The common pair read where it lies in the block: two values as scan_number takes
+// them, between them blanks, tabs, record ends and at most one comma, then the rest
+// of the record up to its LF. Gives up, having taken nothing, on anything else,
+// which the general reader below then reads from the same place.
+bool scan_pair_in_place(float& time, float& concentration) {
+  const unsigned char* const end = block + block_end;
+  const unsigned char* p = skip_blanks(block + block_pos, end);
+  float first = 0.0f;
+  float second = 0.0f;
+  if (p == nullptr || *p == ',' || (p = scan_number(p, end, first)) == nullptr) return false;
+  if (*p == '/' || (p = skip_blanks(p, end)) == nullptr) return false;
+  if (*p == ',' && (p = skip_blanks(p + 1, end)) == nullptr) return false;
+  if (*p == ',' || (p = scan_number(p, end, second)) == nullptr) return false;
+  const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+  if (lf == nullptr) return false;
+  time = first;
+  concentration = second;
+  block_pos = static_cast<std::size_t>(static_cast<const unsigned char*>(lf) - block) + 1;
+  return true;
+}
+
 bool read_pair_items(float& time, float& concentration) {
   if (data_fd < 0) data_error(F_READ_FAILED);
+  if (scan_pair_in_place(time, concentration)) return true;
   float* items[2] = {&time, &concentration};
   int filled = 0;
   bool comma_gives_null = true;  // at the start of the read, or right after a comma

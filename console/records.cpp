@@ -3,7 +3,9 @@
 //
 // Records are shown lazily: the line end of a record is written only when the next
 // output, a console read, the pause, the stop or the exit comes. All bytes pass
-// through one buffer that is written to standard output with write(2).
+// through one buffer that is written to standard output with write(2) only when the
+// run needs them on the screen (before a console read, before a command run at the
+// pause, at the stop or the exit, before a run-time report) or when it is full.
 
 #include <signal.h>
 #include <unistd.h>
@@ -304,20 +306,13 @@ void put_integer_item(std::int32_t value) {
 
 void put_real_item(float value) { put_number_text(format_real_list(value), 15); }
 
-void end_list_record() {
-  end_line();
-  flush_out();
-}
+void end_list_record() { end_line(); }
 
-void write_literal_record(std::string_view text) {
-  show_record(text);
-  flush_out();
-}
+void write_literal_record(std::string_view text) { show_record(text); }
 
 void write_prompt(std::string_view literal) {
   show_record(literal);
   continuation = true;
-  flush_out();
 }
 
 void begin_console_read() {

@@ -36,6 +36,7 @@
 #include <cstdint>
 
 #include "driver.h"
+#include "quadrature.h"
 
 namespace driver {
 namespace {
@@ -66,7 +67,10 @@ std::uint64_t work[CAPACITY + 1];
 // across one subinterval, then across the two halves of the one it bisects next,
 // so the next answer is mostly a few places away: the search starts there and
 // widens its bracket by doubling before it bisects. The position found is the one
-// a plain binary search gives; a hint only changes the cost.
+// a plain binary search gives; a hint only changes the cost. PROFILE_NODES gets the
+// 21 abscissae of one rule application at once, in ascending order: the first is
+// searched for, and each of the others lies a few places after the one before it,
+// where the doubling bracket finds it in a step or two.
 int time_hint = 0;
 int distinct_hint = 0;
 
@@ -105,11 +109,46 @@ void rank_times() {
   }
 }
 
+// Every kStride-th value of the array the profile searches (T over the selected
+// points, or distinct_times), from its first position on: sample j is
+// a[sampled_lo + j * kStride]. A search that has to go far bisects these samples
+// first, a few kilobytes that stay in cache, and then one stretch of kStride
+// values of the array itself, instead of jumping across the whole array.
+constexpr int kStride = 64;
+float samples[CAPACITY / kStride + 2];
+int sample_count = 0;
+const float* sampled = nullptr;
+int sampled_lo = 0;
+int sampled_hi = 0;
+
+void sample_array(const float a[], int lo, int hi) {
+  sampled = a;
+  sampled_lo = lo;
+  sampled_hi = hi;
+  sample_count = 0;
+  for (int p = lo; p < hi; p += kStride) samples[sample_count++] = a[p];
+}
+
+// Lowest position p in [left, right) with a[p] >= x, or right when there is none,
+// by halving steps written without a branch on the comparison, whose outcome is
+// unpredictable; a[left..right-1] are in non-decreasing order.
+int bisect(const float a[], int left, int right, float x) {
+  const float* base = a + left;
+  int count = right - left;
+  while (count > 1) {
+    const int half = count / 2;
+    base = base[half] < x ? base + half : base;
+    count -= half;
+  }
+  if (count == 1 && *base < x) ++base;
+  return static_cast<int>(base - a);
+}
+
 // Lowest position p in [lo, hi) with a[p] >= x, or hi when there is none; the
 // values a[lo..hi-1] are in non-decreasing order. The bracket widens from the
-// array's hint up to kGallopLimit places; an answer farther away is bisected for
-// over the rest of the range, so a far jump costs little more than a plain binary
-// search. The hint is left at the answer.
+// array's hint up to kGallopLimit places; an answer farther away is found through
+// the samples when the array is the sampled one, else bisected for over the rest of
+// the range. The hint is left at the answer.
 constexpr int kGallopLimit = 64;
 
 int first_at_or_above(const float a[], int lo, int hi, float x, int& hint) {
@@ -139,23 +178,24 @@ int first_at_or_above(const float a[], int lo, int hi, float x, int& hint) {
       right = probe;
     }
   }
+  if (right - left > 2 * kGallopLimit && a == sampled && lo >= sampled_lo && hi <= sampled_hi) {
+    // A far jump. The first sample at or above x, j, bounds the answer q over the
+    // whole sampled range: a[q] >= x > a[q - 1], so q lies after sample j - 1 and
+    // at or before sample j (or the end). The answer lies within [left, right],
+    // which the same monotonic order ties to q: it is q clamped into them.
+    const int j = bisect(samples, 0, sample_count, x);
+    const int after = j == 0 ? sampled_lo : sampled_lo + (j - 1) * kStride + 1;
+    const int upto = j == sample_count ? sampled_hi : sampled_lo + j * kStride;
+    hint = std::clamp(bisect(a, after, upto, x), left, right);
+    return hint;
+  }
   if (right - left > 2 * kGallopLimit) {
     // A far jump: a plain bisection, whose branches let the processor fetch ahead.
     hint = static_cast<int>(std::lower_bound(a + left, a + right, x) - a);
     return hint;
   }
-  // A short bracket, nearly always in cache: the answer stays within
-  // [base, base + count], and the halving step is written without a branch on the
-  // comparison, whose outcome is unpredictable.
-  const float* base = a + left;
-  int count = right - left;
-  while (count > 1) {
-    const int half = count / 2;
-    base = base[half] < x ? base + half : base;
-    count -= half;
-  }
-  if (count == 1 && *base < x) ++base;
-  hint = static_cast<int>(base - a);
+  // A short bracket, nearly always in cache.
+  hint = bisect(a, left, right, x);
   return hint;
 }
 
@@ -188,26 +228,8 @@ void paint_cells(int owner[], bool rising) {
   }
 }
 
-}  // namespace
-
-void use_profile_table(int first) {
-  first_point = first;
-  last_point = std::max(N, first - 1);
-  times_non_decreasing = true;
-  for (int i = first + 1; i <= last_point; ++i) {
-    if (!(T[i - 1] <= T[i])) {
-      times_non_decreasing = false;
-      break;
-    }
-  }
-  if (times_non_decreasing) return;
-
-  rank_times();
-  paint_cells(rising_owner, true);
-  paint_cells(falling_owner, false);
-}
-
-float PROFILE(float X) {
+// The profile at X, for PROFILE and PROFILE_NODES.
+inline float profile_at(float X) {
   if (times_non_decreasing) {
     const int i = first_at_or_above(T, first_point, last_point + 1, X, time_hint);
     if (i > first_point && i <= last_point) return interval_value(i, X);
@@ -226,6 +248,64 @@ float PROFILE(float X) {
       return interval_value(falling_owner[j - 1], X);
   }
   return 0.0f;
+}
+
+}  // namespace
+
+void use_profile_table(int first) {
+  QSETNODES(PROFILE, PROFILE_NODES);
+  first_point = first;
+  last_point = std::max(N, first - 1);
+  times_non_decreasing = true;
+  for (int i = first + 1; i <= last_point; ++i) {
+    if (!(T[i - 1] <= T[i])) {
+      times_non_decreasing = false;
+      break;
+    }
+  }
+  if (times_non_decreasing) {
+    sample_array(T, first_point, last_point + 1);
+    return;
+  }
+
+  rank_times();
+  paint_cells(rising_owner, true);
+  paint_cells(falling_owner, false);
+  sample_array(distinct_times, 0, distinct_count);
+}
+
+float PROFILE(float X) { return profile_at(X); }
+
+void PROFILE_NODES(const float X[], float FX[], int n) {
+  if (!times_non_decreasing || n <= 0) {
+    for (int k = 0; k < n; ++k) FX[k] = profile_at(X[k]);
+    return;
+  }
+  // i is the lowest position with T(i) >= X(k): every time before it is below X(k),
+  // and so below any later abscissa that is not smaller. For such an abscissa the
+  // walk goes on from i one place at a time, a few places at most, and the doubling
+  // search takes over beyond them.
+  constexpr int kWalk = 4;
+  const int end = last_point + 1;
+  int i = first_at_or_above(T, first_point, end, X[0], time_hint);
+  for (int k = 0; k < n; ++k) {
+    const float x = X[k];
+    if (k > 0) {
+      if (x >= X[k - 1]) {
+        int steps = 0;
+        while (i < end && T[i] < x && steps < kWalk) ++i, ++steps;
+        if (steps == kWalk && i < end && T[i] < x) i = first_at_or_above(T, i, end, x, time_hint);
+      } else {
+        i = first_at_or_above(T, first_point, end, x, time_hint);
+      }
+    }
+    if (i > first_point && i <= last_point) {
+      FX[k] = interval_value(i, x);
+    } else {
+      FX[k] = x == T[first_point] ? C[first_point] : 0.0f;
+    }
+  }
+  time_hint = i;
 }
 
 // Non-decreasing times: the pieces are the intervals themselves. Otherwise: the cells

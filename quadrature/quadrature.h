@@ -21,6 +21,17 @@
 
 using Integrand = float (*)(float);
 
+// The same integrand evaluated at n abscissae in one call: FX[k] = f(X[k]), k = 0..n-1.
+using NodeIntegrand = void (*)(const float X[], float FX[], int n);
+
+// Pairs integrand F with its form `nodes`, which must give for every abscissa exactly
+// the value F gives. While the pair stands, QRULE21 applied to F evaluates its 21
+// abscissae with one call of `nodes` (in ascending order when A < B), with user mode
+// on around that call, instead of 21 calls of F; the results are the same bits.
+// Other integrands are called one abscissa at a time. One pair stands at a time;
+// QSETNODES(nullptr, nullptr) removes it.
+void QSETNODES(Integrand F, NodeIntegrand nodes);
+
 // Public integrator. Pushes "Q2AGS " on the routine-name stack, checks its
 // arguments (TERMINAL messages, codes 1 to 5; the integration is then skipped and
 // the outputs are left as they were), runs QADAPT and posts its outcome (code 1
@@ -41,7 +52,7 @@ void QADAPT(Integrand F, const float& A, const float& B, const float& ERRABS,
 
 // One application of the 21-point Gauss-Kronrod rule (and its embedded 10-point
 // Gauss rule) over [A, B]; A > B is allowed. Calls F 21 times, each group of calls
-// bracketed by E1USR("ON") and E1USR("OFF"). ABSINT approximates the integral of
+// bracketed by E1USR("ON") and E1USR("OFF") (or F's paired form once: QSETNODES). ABSINT approximates the integral of
 // abs(f), DEVINT that of abs(f - mean), both over the length abs(B - A).
 void QRULE21(Integrand F, const float& A, const float& B, float& RESULT, float& ERRVAL,
              float& ABSINT, float& DEVINT);

@@ -24,17 +24,55 @@ float spacing = 0.0f;
 float tiny = 0.0f;
 float huge = 0.0f;
 
-// Evaluates the integrand at centre -+ half * KX(k) with user mode on around the two
-// calls, keeps both values and returns their sum; adds their absolute values,
-// weighted, to `absint`.
-float node_pair(Integrand F, int k, float& absint) {
-  const float x = KX[k - 1] * half;
+// The integrand paired with a form that evaluates many abscissae at once.
+Integrand paired = nullptr;
+NodeIntegrand paired_nodes = nullptr;
+
+// The 21 abscissae in ascending order when half > 0: centre - half * KX(1), ...,
+// centre - half * KX(10), centre, centre + half * KX(10), ..., centre + half * KX(1).
+float abscissa[21];
+float value[21];
+
+// Evaluates the integrand at the centre and at centre -+ half * KX(k), k = 1..10,
+// into fc, FLEFT and FRIGHT. One at a time: the centre, then the pairs of the Gauss
+// nodes (even k), outermost first, then those of the Kronrod extension (odd k), each
+// call or pair of calls with user mode on around it. With a paired form: all of them
+// in one call, with user mode on around it.
+float evaluate_nodes(Integrand F) {
+  if (F != nullptr && F == paired && paired_nodes != nullptr) {
+    for (int k = 1; k <= 10; ++k) {
+      const float x = KX[k - 1] * half;
+      abscissa[k - 1] = centre - x;
+      abscissa[21 - k] = centre + x;
+    }
+    abscissa[10] = centre;
+    E1USR("ON");
+    paired_nodes(abscissa, value, 21);
+    E1USR("OFF");
+    for (int k = 1; k <= 10; ++k) {
+      FLEFT[k - 1] = value[k - 1];
+      FRIGHT[k - 1] = value[21 - k];
+    }
+    return value[10];
+  }
   E1USR("ON");
-  const float f1 = F(centre - x);
-  const float f2 = F(centre + x);
+  const float fc = F(centre);
   E1USR("OFF");
-  FLEFT[k - 1] = f1;
-  FRIGHT[k - 1] = f2;
+  for (int k : {2, 4, 6, 8, 10, 1, 3, 5, 7, 9}) {
+    const float x = KX[k - 1] * half;
+    E1USR("ON");
+    FLEFT[k - 1] = F(centre - x);
+    FRIGHT[k - 1] = F(centre + x);
+    E1USR("OFF");
+  }
+  return fc;
+}
+
+// The two values at node k summed; their absolute values, weighted, are added to
+// `absint`.
+float node_pair(int k, float& absint) {
+  const float f1 = FLEFT[k - 1];
+  const float f2 = FRIGHT[k - 1];
   absint += KW[k - 1] * (std::fabs(f1) + std::fabs(f2));
   return f1 + f2;
 }
@@ -48,6 +86,11 @@ float power_1_5(float x) {
 
 }  // namespace
 
+void QSETNODES(Integrand F, NodeIntegrand nodes) {
+  paired = F;
+  paired_nodes = nodes;
+}
+
 void QRULE21(Integrand F, const float& A, const float& B, float& RESULT, float& ERRVAL,
              float& ABSINT, float& DEVINT) {
   QMCONS(spacing, tiny, huge);
@@ -57,9 +100,7 @@ void QRULE21(Integrand F, const float& A, const float& B, float& RESULT, float& 
   abshalf = std::fabs(half);
   gauss_sum = 0.0f;
 
-  E1USR("ON");
-  const float fc = F(centre);
-  E1USR("OFF");
+  const float fc = evaluate_nodes(F);
 
   kronrod_sum = KW[10] * fc;
   float absint = std::fabs(kronrod_sum);
@@ -67,14 +108,14 @@ void QRULE21(Integrand F, const float& A, const float& B, float& RESULT, float& 
   // Gauss nodes (even positions), outermost pair first.
   for (int j = 1; j <= 5; ++j) {
     const int k = 2 * j;
-    const float s = node_pair(F, k, absint);
+    const float s = node_pair(k, absint);
     gauss_sum += GW[j - 1] * s;
     kronrod_sum += KW[k - 1] * s;
   }
   // Nodes of the Kronrod extension (odd positions), outermost pair first.
   for (int j = 1; j <= 5; ++j) {
     const int k = 2 * j - 1;
-    const float s = node_pair(F, k, absint);
+    const float s = node_pair(k, absint);
     kronrod_sum += KW[k - 1] * s;
   }
 

@@ -1,6 +1,6 @@
-// PROFILE against worked examples of its rule and, bit for bit, against the rule
-// applied literally (literal_profile.h) on random and extreme tables, with the run's
-// floating-point traps on.
+// PROFILE against worked examples of its rule and, bit for bit (PROFILE_NODES too),
+// against the rule applied literally (literal_profile.h) on random and extreme
+// tables, with the run's floating-point traps on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -32,13 +32,17 @@ void expect_matches_literal(int first) {
     if (k > 0) xs.push_back(times[k - 1] / 2.0f + t / 2.0f);
   }
   std::size_t k = 0;
+  std::vector<float> at_once(xs.size());  // PROFILE_NODES over them, mostly in ascending order
   feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);  // as in a run
+  driver::PROFILE_NODES(xs.data(), at_once.data(), static_cast<int>(xs.size()));
   for (auto bits = [](float x) { return std::bit_cast<std::uint32_t>(x); };
-       k < xs.size() && bits(driver::PROFILE(xs[k])) == bits(literal::profile(first, xs[k]));)
+       k < xs.size() && bits(driver::PROFILE(xs[k])) == bits(literal::profile(first, xs[k])) &&
+       bits(at_once[k]) == bits(literal::profile(first, xs[k]));)
     ++k;
   fedisableexcept(FE_ALL_EXCEPT);
   ASSERT_EQ(k, xs.size()) << "N=" << driver::N << " first=" << first << " x=" << xs[k] << " got "
-                          << driver::PROFILE(xs[k]) << " want " << literal::profile(first, xs[k]);
+                          << driver::PROFILE(xs[k]) << " and " << at_once[k] << " want "
+                          << literal::profile(first, xs[k]);
 }
 
 TEST(Profile, WorkedExamples) {  // worked_examples.txt: points, then values x and PROFILE(x)

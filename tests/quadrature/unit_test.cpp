@@ -9,6 +9,7 @@
 #include <cmath>
 #include <functional>
 #include <limits>
+#include <random>
 #include <tuple>
 
 #include "child.h"
@@ -90,6 +91,50 @@ TEST(ErrorOrdering, TieBreaks) {
     float ebis = -1.0f;
     QORDER(100, 4, c.ibis, ebis, c.err.data(), c.order.data(), c.kbis);
     EXPECT_EQ(c.order, c.after);
+  }
+}
+
+// The step-by-step insertion, as written before the block moves; entry i is element [i - 1].
+void stepwise_order(int maxsub, int nsub, int& ibis, const float* err, int* order, int& kbis) {
+  auto e = [err, order](int i) { return err[order[i - 1] - 1]; };
+  if (nsub <= 2) { order[0] = 1; order[1] = 2; }
+  else {
+    const float e_bis = err[ibis - 1], e_new = err[nsub - 1];
+    for (int n = kbis - 1; n > 0 && !(e_bis <= e(kbis - 1)); --n, --kbis) order[kbis - 1] = order[kbis - 2];
+    const int top = nsub > maxsub / 2 + 2 ? maxsub + 3 - nsub : nsub;
+    int i = kbis + 1;
+    for (; i <= top - 1 && !(e_bis >= e(i)); ++i) order[i - 2] = order[i - 1];
+    if (i > top - 1) { order[top - 2] = ibis; order[top - 1] = nsub; }
+    else {
+      order[i - 2] = ibis;
+      int k = top - 1;
+      for (; k >= i && !(e_new < e(k)); --k) order[k] = order[k - 1];
+      order[k] = nsub;
+    }
+  }
+  ibis = order[kbis - 1];
+}
+
+// Whole integrations' worth of calls, the errors drawn from five values so that ties abound
+// (now and then the smaller half is bisected): the same list at every step.
+TEST(ErrorOrdering, BlockMovesKeepTheStepwiseOrder) {
+  std::mt19937 rng(7);
+  for (int maxsub : {3, 12, 41, 300, 300, 300, 3000}) {
+    std::vector<float> err(maxsub);
+    std::vector<int> fast(maxsub), slow(maxsub);
+    int kbis = 1, ibis = 1;
+    for (int nsub = 2; nsub <= maxsub; ++nsub) {
+      float a = static_cast<float>(rng() % 5), b = static_cast<float>(rng() % 5);
+      if (rng() % 2048 != 0 && a < b) std::swap(a, b);
+      err[ibis - 1] = a, err[nsub - 1] = b;
+      int ibis2 = ibis, kbis2 = kbis;
+      float ebis = 0.0f;
+      QORDER(maxsub, nsub, ibis, ebis, err.data(), fast.data(), kbis);
+      stepwise_order(maxsub, nsub, ibis2, err.data(), slow.data(), kbis2);
+      ASSERT_EQ(std::tuple(fast, ibis, kbis), std::tuple(slow, ibis2, kbis2)) << nsub;
+      const int top = nsub > maxsub / 2 + 2 ? maxsub + 3 - nsub : nsub;
+      if (rng() % 4 == 0) kbis = 1 + static_cast<int>(rng() % static_cast<unsigned>(top)), ibis = fast[kbis - 1];
+    }
   }
 }
 
