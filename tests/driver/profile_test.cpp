@@ -66,13 +66,14 @@ TEST(Profile, RandomAndExtremeTablesMatchTheLiteralRuleWithoutATrap) {
   // Times a subnormal apart and the largest times, with the largest concentrations.
   const float tiny = std::numeric_limits<float>::denorm_min(), M = FLT_MAX;
   const float extremes[] = {0, tiny, -tiny, 2 * tiny, 1, std::nextafter(1.0f, 2.0f), M, -M};
-  for (int round = 0; round < 3500; ++round) {  // the added point in slot 0 leads half of them
-    const int kind = round % 7, first = round / 7 % 2, n = int(round % 97 ? below(40) : 1500 + below(1000));
+  for (int round = 0; round < 4000; ++round) {  // the added point in slot 0 leads half of them
+    const int kind = round % 8, first = round / 8 % 2, n = int(round % 97 ? below(40) : 1500 + below(1000));
     float t = below(21) - 10;
-    for (int i = first; i < first + n; ++i) {  // rising, repeats, few times, falling, any order, near sorted
+    for (int i = first; i < first + n; ++i) {  // rising, repeats, few times, falling, any order, near
+      // sorted, extremes, neighbouring reals
       const float next[] = {t + (1 + below(8)) * 0.25f, t + below(3) * 0.5f, below(7) - 3, t - below(3) * 0.75f,
                             float(rng()) / 4294967296.0f * 20.0f - 10.0f, float(i) - (below(8) == 0 ? 2.5f : 0.0f),
-                            extremes[int(below(8))]};
+                            extremes[int(below(8))], std::bit_cast<float>(0x40400000u + unsigned(below(6)))};
       t = next[kind];
       T[i] = below(50) == 0 ? -0.0f : t;
       C[i] = kind == 6 ? extremes[6 + int(below(2))] : (below(2001) - 1000) / 8.0f;
