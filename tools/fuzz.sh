@@ -17,7 +17,7 @@ mkdir -p "$build/findings"
 passed=0
 failed=0
 # Slow inputs (the reader's at the 200000-pair limit) are scheduled less often than quick ones.
-for target in reader records; do
+for target in reader records batch_reader; do
   corpus="$build/corpus/$target"  # what the fuzzer learns; the seeds stay unchanged
   log="$build/$target.log"
   mkdir -p "$corpus"
