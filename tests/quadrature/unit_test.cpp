@@ -1,5 +1,5 @@
 // What the reference set cannot reach: the argument checks, the machine constants and their
-// stops, QORDER's tie-breaks, QEPSEX with a full table, a zero area sum.
+// stops, QORDER's tie-breaks, QEPSEX with a full table, a zero area sum, room for one or two subintervals.
 #include <fenv.h>
 #include <gtest/gtest.h>
 
@@ -160,6 +160,18 @@ TEST(AdaptiveCore, DivergenceTestSkipsTheQuotientForAZeroAreaSum) {
   E1POP("QTEST ");
   EXPECT_EQ(ier, 0);
   EXPECT_NEAR(RESULT, 4.0 * SCALE + SHIFT, ERRVAL);  // x^-0.75 integrates to 4
+}
+
+// With room for one or two subintervals a root's integral stops at code 1 with that many.
+float root(float x) { return std::sqrt(x); }
+TEST(AdaptiveCore, RoomForOneOrTwoSubintervalsEndsWithCodeOne) {
+  for (int maxsub : {1, 2}) {
+    int ier = -1;
+    E1PSH("QTEST ");
+    QADAPT(root, 0.0f, 1.0f, 0.0f, 1e-6f, maxsub, RESULT, ERRVAL, NFCALL, ier, XL, XR, SI, SE, ORDER, NSUB);
+    E1POP("QTEST ");
+    EXPECT_EQ(std::tuple(ier, NSUB, NFCALL), std::tuple(1, maxsub, 42 * maxsub - 21)) << maxsub;
+  }
 }
 
 }  // namespace
