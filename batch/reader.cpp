@@ -12,6 +12,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -177,6 +178,24 @@ class Parser {
 
 }  // namespace
 
+namespace {
+
+// The double read from a value's text, to the real the dialogue's reader makes of it.
+ValueRead to_real(double wide, bool negative, float& value) {
+  const double magnitude = std::fabs(wide);
+  if (magnitude > READ_BOUND) return ValueRead::OutOfRange;
+  if (magnitude > static_cast<double>(FLT_MAX)) value = negative ? -FLT_MAX : FLT_MAX;
+  else if (wide == 0.0) value = negative ? -0.0f : 0.0f;
+  else value = static_cast<float>(wide);
+  return ValueRead::Ok;
+}
+
+constexpr double EXACT_POWERS[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+}  // namespace
+
 ValueRead convert_real(std::string_view text, float& value) {
   // Syntax first: the sign, the digit runs before and after the point, the
   // exponent. From them the number of significant digits and the decimal exponent
@@ -226,6 +245,21 @@ ValueRead convert_real(std::string_view text, float& value) {
   }
   const long long places = exponent + leading;
 
+  // The usual value: at most 19 significant digits make an integer below 2^53, and a
+  // power of ten of at most 22; a double holds both exactly, so one multiplication or
+  // division gives the correctly rounded double, the one the full conversion gives.
+  const long long scale = exponent - (fraction_end - fraction);
+  if (significant <= 19 && scale >= -22 && scale <= 22) {
+    std::uint64_t digits = 0;
+    for (const char* q = first_nonzero; q < fraction_end; ++q)
+      if (is_digit(*q)) digits = digits * 10 + static_cast<std::uint64_t>(*q - '0');
+    if (digits < (std::uint64_t{1} << 53)) {
+      const double m = static_cast<double>(digits);
+      const double wide = scale < 0 ? m / EXACT_POWERS[-scale] : m * EXACT_POWERS[scale];
+      return to_real(negative ? -wide : wide, negative, value);
+    }
+  }
+
   // The usual value converts as written. One with a plus sign, or with more
   // significant digits than are kept, is rewritten as [-]0.<digits>e<places>, a
   // non-zero digit beyond the kept ones becoming one final 1.
@@ -258,12 +292,7 @@ ValueRead convert_real(std::string_view text, float& value) {
   } else if (result.ec != std::errc() || result.ptr != last) {
     return ValueRead::NotANumber;
   }
-  const double magnitude = std::fabs(wide);
-  if (magnitude > READ_BOUND) return ValueRead::OutOfRange;
-  if (magnitude > static_cast<double>(FLT_MAX)) value = negative ? -FLT_MAX : FLT_MAX;
-  else if (wide == 0.0) value = negative ? -0.0f : 0.0f;
-  else value = static_cast<float>(wide);
-  return ValueRead::Ok;
+  return to_real(wide, negative, value);
 }
 
 int open_for_reading(const std::string& path) {
