@@ -51,6 +51,8 @@ std::string quoted(std::string_view text) {
   return shown;
 }
 
+const char* quick_value(const char* p, const char* end, float& value);
+
 enum class Field { Ok, Empty, NotANumber, OutOfRange, DecimalComma };
 
 enum class LineRead { Skipped, Pair, Failed };
@@ -69,6 +71,8 @@ class Parser {
     const std::string_view content = trim(text);
     if (content.empty() || content.front() == '#') return LineRead::Skipped;
 
+    if (separator_ != 0 && !decimal_comma_ && quick_pair(content, time, concentration))
+      return LineRead::Pair;
     const char separator = separator_ != 0 ? separator_ : separator_of(content);
     std::string_view fields[2];
     const int count = split(content, separator, fields);
@@ -97,6 +101,30 @@ class Parser {
   }
 
  private:
+  // The usual data line once the separator is known: two plain values with the
+  // separator between them, later fields ignored. Anything else goes the general way,
+  // which reads the same values from the same texts.
+  bool quick_pair(std::string_view content, float& time, float& concentration) const {
+    const char* const end = content.data() + content.size();
+    const auto spaces = [&](const char* q) {  // the blanks a field's trimming removes
+      while (q < end && (*q == ' ' || (*q == '\t' && separator_ != '\t'))) ++q;
+      return q;
+    };
+    const char* p = quick_value(content.data(), end, time);
+    if (p == nullptr || p == end) return false;
+    if (separator_ == ' ') {
+      if (!is_blank(*p)) return false;
+      while (is_blank(*p)) ++p;  // the line is trimmed: a field follows
+    } else {
+      p = spaces(p);
+      if (p == end || *p != separator_) return false;
+      p = spaces(p + 1);
+    }
+    p = quick_value(p, end, concentration);
+    if (p == nullptr || p == end) return p != nullptr;
+    return separator_ == ' ' ? is_blank(*p) : (p = spaces(p), p == end || *p == separator_);
+  }
+
   char separator_of(std::string_view content) const {
     if (content.find('\t') != std::string_view::npos) return '\t';
     if (content.find(';') != std::string_view::npos) return ';';
@@ -193,6 +221,38 @@ ValueRead to_real(double wide, bool negative, float& value) {
 constexpr double EXACT_POWERS[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The usual field where it stands: [sign] digits [. digits] [e [sign] digits], with at
+// most 19 significant digits, at most 4 exponent digits and a power of ten of at most
+// 22, converted as convert_real converts the same text. Returns the place after it, or
+// nullptr to leave the field to convert_real.
+const char* quick_value(const char* p, const char* end, float& value) {
+  const bool negative = p < end && *p == '-';
+  if (p < end && (*p == '-' || *p == '+')) ++p;
+  std::uint64_t digits = 0;
+  int significant = 0, places = 0;
+  bool any_digit = false;
+  for (; p < end && is_digit(*p); ++p, any_digit = true)
+    if (digits != 0 || *p != '0') digits = digits * 10 + static_cast<std::uint64_t>(*p - '0'), ++significant;
+  if (p < end && *p == '.')
+    for (++p; p < end && is_digit(*p); ++p, ++places, any_digit = true)
+      if (digits != 0 || *p != '0') digits = digits * 10 + static_cast<std::uint64_t>(*p - '0'), ++significant;
+  if (!any_digit || significant > 19) return nullptr;
+  int exponent = 0;
+  if (p < end && (*p == 'e' || *p == 'E')) {
+    bool exponent_negative = false;
+    if (++p < end && (*p == '+' || *p == '-')) exponent_negative = *p++ == '-';
+    const char* const exponent_start = p;
+    for (; p < end && is_digit(*p) && p - exponent_start < 4; ++p) exponent = exponent * 10 + (*p - '0');
+    if (p == exponent_start || (p < end && is_digit(*p))) return nullptr;
+    if (exponent_negative) exponent = -exponent;
+  }
+  const int scale = exponent - places;
+  if (scale < -22 || scale > 22 || digits >= (std::uint64_t{1} << 53)) return nullptr;
+  const double m = static_cast<double>(digits);
+  const double wide = scale < 0 ? m / EXACT_POWERS[-scale] : m * EXACT_POWERS[scale];
+  return to_real(negative ? -wide : wide, negative, value) == ValueRead::Ok ? p : nullptr;
+}
 
 }  // namespace
 
