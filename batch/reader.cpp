@@ -19,6 +19,7 @@
 #include <system_error>
 
 #include "batch.h"
+#include "console.h"
 #include "driver.h"
 
 namespace batch {
@@ -218,10 +219,6 @@ ValueRead to_real(double wide, bool negative, float& value) {
   return ValueRead::Ok;
 }
 
-constexpr double EXACT_POWERS[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 // The usual field where it stands: [sign] digits [. digits] [e [sign] digits], with at
 // most 19 significant digits, at most 4 exponent digits and a power of ten of at most
 // 22, converted as convert_real converts the same text. Returns the place after it, or
@@ -247,16 +244,17 @@ const char* quick_value(const char* p, const char* end, float& value) {
     if (p == exponent_start || (p < end && is_digit(*p))) return nullptr;
     if (exponent_negative) exponent = -exponent;
   }
-  const int scale = exponent - places;
-  if (scale < -22 || scale > 22 || digits >= (std::uint64_t{1} << 53)) return nullptr;
-  const double m = static_cast<double>(digits);
-  const double wide = scale < 0 ? m / EXACT_POWERS[-scale] : m * EXACT_POWERS[scale];
+  double wide = 0.0;
+  if (!exact_decimal(digits, exponent - places, wide)) return nullptr;
   return to_real(negative ? -wide : wide, negative, value) == ValueRead::Ok ? p : nullptr;
 }
 
 }  // namespace
 
 ValueRead convert_real(std::string_view text, float& value) {
+  // The usual value, read as the in-place scan of a line reads it.
+  if (quick_value(text.data(), text.data() + text.size(), value) == text.data() + text.size())
+    return ValueRead::Ok;
   // Syntax first: the sign, the digit runs before and after the point, the
   // exponent. From them the number of significant digits and the decimal exponent
   // of the first of them (`places`, which also tells an overflow from an underflow).
@@ -305,20 +303,6 @@ ValueRead convert_real(std::string_view text, float& value) {
   }
   const long long places = exponent + leading;
 
-  // The usual value: at most 19 significant digits make an integer below 2^53, and a
-  // power of ten of at most 22; a double holds both exactly, so one multiplication or
-  // division gives the correctly rounded double, the one the full conversion gives.
-  const long long scale = exponent - (fraction_end - fraction);
-  if (significant <= 19 && scale >= -22 && scale <= 22) {
-    std::uint64_t digits = 0;
-    for (const char* q = first_nonzero; q < fraction_end; ++q)
-      if (is_digit(*q)) digits = digits * 10 + static_cast<std::uint64_t>(*q - '0');
-    if (digits < (std::uint64_t{1} << 53)) {
-      const double m = static_cast<double>(digits);
-      const double wide = scale < 0 ? m / EXACT_POWERS[-scale] : m * EXACT_POWERS[scale];
-      return to_real(negative ? -wide : wide, negative, value);
-    }
-  }
 
   // The usual value converts as written. One with a plus sign, or with more
   // significant digits than are kept, is rewritten as [-]0.<digits>e<places>, a

@@ -165,6 +165,11 @@ bool READ_PAIR(float& time, float& concentration);
 enum class PairRead { Pair, End, DataError };
 PairRead scan_pair(float& time, float& concentration, int& error);
 
+// The double nearest to digits x 10^scale, when one multiplication or division gives it:
+// digits below 2^53 and a power of ten of at most 22, which a double holds exactly.
+// Returns false, leaving `wide` alone, otherwise. The data reader and the batch tool's
+// reader convert the usual values so.
+bool exact_decimal(std::uint64_t digits, int scale, double& wide);
 // Closes unit 4 if it is open (an end-of-run action; async-signal-safe).
 void close_data_unit();
 

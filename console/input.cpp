@@ -222,6 +222,17 @@ constexpr double EXACT_POWERS[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1
                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+}  // namespace
+
+bool exact_decimal(std::uint64_t digits, int scale, double& wide) {
+  if (digits >= (std::uint64_t{1} << 53) || scale < -22 || scale > 22) return false;
+  const double m = static_cast<double>(digits);
+  wide = scale >= 0 ? m * EXACT_POWERS[scale] : m / EXACT_POWERS[-scale];
+  return true;
+}
+
+namespace {
+
 inline bool digit_at(const unsigned char* p) { return static_cast<unsigned>(*p) - '0' < 10u; }
 
 inline bool is_separator(unsigned char c) {
@@ -270,11 +281,7 @@ const unsigned char* scan_number(const unsigned char* p, const unsigned char* en
   if (p == end || !is_separator(*p)) return nullptr;
   const int scale = exponent - places;
   double wide = 0.0;
-  if (digits != 0) {
-    if (digits >= (std::uint64_t{1} << 53) || scale < -22 || scale > 22) return nullptr;
-    const double m = static_cast<double>(digits);
-    wide = scale >= 0 ? m * EXACT_POWERS[scale] : m / EXACT_POWERS[-scale];
-  }
+  if (digits != 0 && !exact_decimal(digits, scale, wide)) return nullptr;
   // At most 2^53 * 10^22, below the largest real: no range error, no overflow.
   const float magnitude = static_cast<float>(wide);
   value = negative ? -magnitude : magnitude;
