@@ -141,8 +141,8 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
 // ("WARNING 2 from Q2AGS: Roundoff error ..."), one per run-time report.
 std::vector<std::string> console_messages(std::string_view console, std::string_view report);
 
-// The exact integral, in double, of the selected profile (driver::use_profile_table)
-// from a to b, less the line from (a, base_a) to (b, base_b) when `baseline`.
+// The exact integral, in double, of the profile through the loaded points
+// (driver::use_profile_table(1), points 1..N) from a to b, less the line from (a, base_a) to (b, base_b) when `baseline`.
 double exact_integral(double a, double b, bool baseline, double base_a, double base_b);
 
 // The profile's straight pieces, lowest time first, for a plot.

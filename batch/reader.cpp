@@ -226,14 +226,25 @@ ValueRead to_real(double wide, bool negative, float& value) {
 const char* quick_value(const char* p, const char* end, float& value) {
   const bool negative = p < end && *p == '-';
   if (p < end && (*p == '-' || *p == '+')) ++p;
+  const char* const first = p;
+  while (p < end && *p == '0') ++p;  // leading zeros are not significant
   std::uint64_t digits = 0;
-  int significant = 0, places = 0;
-  bool any_digit = false;
-  for (; p < end && is_digit(*p); ++p, any_digit = true)
-    if (digits != 0 || *p != '0') digits = digits * 10 + static_cast<std::uint64_t>(*p - '0'), ++significant;
-  if (p < end && *p == '.')
-    for (++p; p < end && is_digit(*p); ++p, ++places, any_digit = true)
-      if (digits != 0 || *p != '0') digits = digits * 10 + static_cast<std::uint64_t>(*p - '0'), ++significant;
+  const char* significant_from = p;
+  for (; p < end && is_digit(*p); ++p) digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
+  std::ptrdiff_t significant = p - significant_from;
+  bool any_digit = p != first;
+  int places = 0;  // digits after the point
+  if (p < end && *p == '.') {
+    const char* const fraction = ++p;
+    if (digits == 0)
+      while (p < end && *p == '0') ++p;
+    significant_from = p;
+    for (; p < end && is_digit(*p); ++p) digits = digits * 10 + static_cast<std::uint64_t>(*p - '0');
+    significant += p - significant_from;
+    places = static_cast<int>(p - fraction);
+    any_digit = any_digit || p != fraction;
+  }
+  // More than 19 digits may have wrapped around: left to convert_real.
   if (!any_digit || significant > 19) return nullptr;
   int exponent = 0;
   if (p < end && (*p == 'e' || *p == 'E')) {
@@ -245,8 +256,11 @@ const char* quick_value(const char* p, const char* end, float& value) {
     if (exponent_negative) exponent = -exponent;
   }
   double wide = 0.0;
-  if (!exact_decimal(digits, exponent - places, wide)) return nullptr;
-  return to_real(negative ? -wide : wide, negative, value) == ValueRead::Ok ? p : nullptr;
+  if (digits != 0 && !exact_decimal(digits, exponent - places, wide)) return nullptr;
+  // At most 2^53 * 10^22, below the largest real: no range to check.
+  const float magnitude = static_cast<float>(wide);
+  value = negative ? -magnitude : magnitude;
+  return p;
 }
 
 }  // namespace
