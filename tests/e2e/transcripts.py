@@ -13,9 +13,10 @@ optional `setup` of key=value lines (# starts a comment):
   chmod=MODE PATH              after the files are in place; PATH . is the directory
   fifo=NAME TEXT               a named pipe whose writer sends TEXT (backslash escapes)
   generate=NAME EXPRESSION     a file holding the value of a Python expression
+  limit=fsize BYTES            the largest file the program may write (outputs go through pipes)
 Files made by chmod, fifo and generate belong to the initial state of the directory.
 """
-import fcntl, os, shlex, shutil, stat, subprocess, sys, tempfile, threading, time
+import fcntl, os, resource, shlex, shutil, stat, subprocess, sys, tempfile, threading, time
 
 
 def read(path, default=b""):
@@ -69,6 +70,11 @@ def feed(fd, data, delay):
         pass
     finally:
         os.close(fd)
+
+
+def drain(fd, into):
+    with os.fdopen(fd, "rb") as pipe:
+        into.write(pipe.read())
 
 
 def fifo_writer(path, data):
@@ -142,18 +148,32 @@ def run_case(case, programs):
         elif keys.get("stdout") == "broken-pipe":
             reader, stdout = os.pipe()
             os.close(reader)
+        drains = []
+        fsize = int(keys["limit"].split()[1]) if keys.get("limit", "").startswith("fsize ") else None
+        if fsize is not None:  # the limit binds files, not pipes: the outputs are read through pipes
+            (out_r, stdout), (err_r, stderr) = os.pipe(), os.pipe()
+            drains = [threading.Thread(target=drain, args=(out_r, out_file)),
+                      threading.Thread(target=drain, args=(err_r, err_file))]
         if keys.get("stderr") == "stdout":
             stderr = subprocess.STDOUT
         closed = [fd for fd, stream in enumerate(("stdin", "stdout", "stderr")) if keys.get(stream) == "closed"]
+
+        def prepare():
+            for fd in closed:
+                os.close(fd)
+            if fsize is not None:
+                resource.setrlimit(resource.RLIMIT_FSIZE, (fsize, fsize))
         try:
             child = subprocess.Popen([program] + argv[1:], cwd=work, env=env, stdin=stdin, stdout=stdout,
-                                     stderr=stderr, preexec_fn=lambda: [os.close(fd) for fd in closed], **user)
+                                     stderr=stderr, preexec_fn=prepare, **user)
         except OSError as error:
             return [f"cannot start {program}: {error}"]
         finally:
             for stream in (stdin, stdout) if stdout is not out_file else (stdin,):
                 os.close(stream) if isinstance(stream, int) else stream.close()
-        for thread in writers + ([feeder] if feeder else []):
+            if isinstance(stderr, int) and stderr >= 0:
+                os.close(stderr)
+        for thread in writers + drains + ([feeder] if feeder else []):
             thread.start()
         try:
             status = child.wait(timeout=100)
@@ -161,6 +181,8 @@ def run_case(case, programs):
             child.kill()
             child.wait()
             return ["the program did not end within 100 s"]
+        for thread in drains:
+            thread.join()
         out_file.seek(0)
         err_file.seek(0)
         failures = [f"ended by signal {-status}" if status < 0 else
