@@ -41,6 +41,7 @@ struct Case { batch::PlotData plot; std::string title; double spike_top_below = 
 
 TEST(RenderSvg, EveryPlotIsSmallFiniteWellFormedAndRenders) {
   const std::string dash = " \xE2\x80\x94 peak area ";
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
   const std::vector<Case> cases = {
       {{"empty.txt", 0, {}, 1e308, HUGE_VAL}, "empty.txt" + dash + "0"},
       {{"one.txt", 0, {{5, 2, 5, 2}}, 5, 5, false, 0, 0, true, 2}, "one.txt" + dash + "0"},
@@ -52,6 +53,9 @@ TEST(RenderSvg, EveryPlotIsSmallFiniteWellFormedAndRenders) {
         0, 0, true, -1e30}, "big.txt" + dash + "1e+60"},
       {noise_with_spike(), "noise.txt" + dash + "1.5", 250},
       {{"a&b<c>\"d'e\x01\xff.txt", 2, {}}, "a&b<c>\"d'e\xEF\xBF\xBD\xEF\xBF\xBD.txt" + dash + "2"},
+      // An overlong '/', a surrogate, U+FFFE and a code beyond U+10FFFF.
+      {{"\xC0\xAF|\xED\xA0\x80|\xEF\xBF\xBE|\xF4\x90\x80\x80", 2, {}},
+       r + r + "|" + r + r + r + "|" + r + "|" + r + r + r + r + dash + "2"},
   };
   const std::string dir = testsupport::make_temp_dir();
   for (std::size_t i = 0; i < cases.size(); ++i) {
