@@ -200,6 +200,33 @@ std::string xml_chars(const std::string& raw) {
   return text;
 }
 
+// The characters the title may take: at its 15-pixel font, about 8 pixels a
+// character, 90 of them keep it within the 800-pixel canvas.
+constexpr std::size_t TITLE_CHARS = 90;
+
+bool starts_char(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) != 0x80; }
+
+// The title: the name, then the peak area. A name too long for the canvas loses
+// characters in its middle, shown as one U+2026; the file's own name (from the last
+// '/') stays whole when it fits, the rest of the room goes to the start of the path.
+std::string title(const std::string& raw, const std::string& area) {
+  const std::string name = xml_chars(raw), end = " \xE2\x80\x94 peak area " + area;
+  std::vector<std::size_t> at;  // where each character of the name starts, then its end
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (starts_char(name[i])) at.push_back(i);
+  const std::size_t n = at.size();
+  at.push_back(name.size());
+  const std::size_t budget =
+      TITLE_CHARS - static_cast<std::size_t>(std::ranges::count_if(end, starts_char));
+  if (n <= budget) return name + end;
+  const std::size_t keep = budget - 1, slash = name.rfind('/');
+  const std::size_t own =  // characters from the last '/' on
+      slash == name.npos ? n
+                         : static_cast<std::size_t>(at.end() - std::ranges::find(at, slash) - 1);
+  const std::size_t tail = own <= keep ? own : keep - keep / 2, head = keep - tail;
+  return name.substr(0, at[head]) + "\xE2\x80\xA6" + name.substr(at[n - tail]) + end;
+}
+
 // Appends an element with the given attributes, in this order.
 pugi::xml_node element(pugi::xml_node parent, const char* name,
                        std::initializer_list<std::pair<const char*, std::string>> attributes) {
@@ -256,7 +283,7 @@ std::string render_svg(const PlotData& plot) {
   element(svg, "text",
           {{"class", "title"}, {"x", std::to_string(WIDTH / 2)}, {"y", "24"},
            {"text-anchor", "middle"}, {"font-size", "15"}})
-      .text() = (xml_chars(plot.title) + " \xE2\x80\x94 peak area " + area).c_str();
+      .text() = title(plot.title, area).c_str();
 
   // Grid lines, tick marks and their labels.
   pugi::xml_node ticks = element(svg, "g", {{"class", "ticks"}, {"stroke", "#ddd"}});
