@@ -2,18 +2,22 @@
 // the added point, axes with 1-2-5 ticks and a title with the file name and the peak
 // area. The output depends on the input alone: numbers are written with
 // std::to_chars (no locale), in fixed forms, and every value that reaches the
-// document is finite.
+// document is finite. The document is built as a pugixml tree and written by
+// pugixml, which escapes every text and attribute value.
 
 #include "batch.h"
 
-#include <libxml/chvalid.h>
-#include <libxml/entities.h>
-#include <libxml/xmlstring.h>
+#include <locale.h>
+
+#include <pugixml.hpp>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <memory>
+#include <cstdint>
+#include <cwchar>
+#include <initializer_list>
+#include <new>
 #include <utility>
 
 namespace batch {
@@ -168,25 +172,67 @@ std::string path_data(const std::vector<Point>& points, bool polygon) {
   return d;
 }
 
-// The title text as XML character data: bytes that are not UTF-8, and characters
-// that XML does not allow, become U+FFFD; markup characters become references.
-std::string xml_text(const std::string& raw) {
+// The name as text XML allows: bytes that are not UTF-8 become U+FFFD one by one,
+// characters XML 1.0 forbids (most controls, surrogates, U+FFFE, U+FFFF) one for
+// one. The bytes are decoded under the C.UTF-8 locale, whatever the process's is.
+std::string xml_chars(const std::string& raw) {
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
+  if (utf8 == locale_t{}) throw std::bad_alloc();  // a built-in locale: only memory can lack
+  struct Scope {
+    locale_t previous = uselocale(utf8);
+    ~Scope() { uselocale(previous); }
+  } scope;
   std::string text;
-  const auto* bytes = reinterpret_cast<const xmlChar*>(raw.data());
   for (std::size_t i = 0; i < raw.size();) {
-    int len = static_cast<int>(std::min<std::size_t>(raw.size() - i, 4));
-    int c = xmlGetUTF8Char(bytes + i, &len);
-    if (c < 0 || !xmlIsCharQ(c)) {
-      text += "\xEF\xBF\xBD";
-      len = 1;
-    } else {
-      text.append(raw, i, static_cast<std::size_t>(len));
-    }
-    i += static_cast<std::size_t>(len);
+    std::mbstate_t state{};
+    wchar_t c = 0;
+    const std::size_t len = std::mbrtowc(&c, raw.data() + i, raw.size() - i, &state);
+    const auto code = static_cast<std::uint32_t>(c);
+    // Not a character (NUL has length 0; the C library also takes 5- and 6-byte forms).
+    const bool decoded = len >= 1 && len <= 4 && code <= 0x10FFFF;
+    const bool allowed = code == 0x9 || code == 0xA || code == 0xD ||
+                         (code >= 0x20 && code <= 0xD7FF) || (code >= 0xE000 && code <= 0xFFFD) ||
+                         code >= 0x10000;
+    if (decoded && allowed) text.append(raw, i, len);
+    else text += "\xEF\xBF\xBD";
+    i += decoded ? len : 1;
   }
-  std::unique_ptr<xmlChar, void (*)(void*)> escaped(
-      xmlEncodeSpecialChars(nullptr, reinterpret_cast<const xmlChar*>(text.c_str())), xmlFree);
-  return escaped ? reinterpret_cast<const char*>(escaped.get()) : "";
+  return text;
+}
+
+// The characters the title may take: at its 15-pixel font, about 8 pixels a
+// character, 90 of them keep it within the 800-pixel canvas.
+constexpr std::size_t TITLE_CHARS = 90;
+
+bool starts_char(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) != 0x80; }
+
+// The title: the name, then the peak area. A name too long for the canvas loses
+// characters in its middle, shown as one U+2026; the file's own name (from the last
+// '/') stays whole when it fits, the rest of the room goes to the start of the path.
+std::string title(const std::string& raw, const std::string& area) {
+  const std::string name = xml_chars(raw), end = " \xE2\x80\x94 peak area " + area;
+  std::vector<std::size_t> at;  // where each character of the name starts, then its end
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (starts_char(name[i])) at.push_back(i);
+  const std::size_t n = at.size();
+  at.push_back(name.size());
+  const std::size_t budget =
+      TITLE_CHARS - static_cast<std::size_t>(std::ranges::count_if(end, starts_char));
+  if (n <= budget) return name + end;
+  const std::size_t keep = budget - 1, slash = name.rfind('/');
+  const std::size_t own =  // characters from the last '/' on
+      slash == name.npos ? n
+                         : static_cast<std::size_t>(at.end() - std::ranges::find(at, slash) - 1);
+  const std::size_t tail = own <= keep ? own : keep - keep / 2, head = keep - tail;
+  return name.substr(0, at[head]) + "\xE2\x80\xA6" + name.substr(at[n - tail]) + end;
+}
+
+// Appends an element with the given attributes, in this order.
+pugi::xml_node element(pugi::xml_node parent, const char* name,
+                       std::initializer_list<std::pair<const char*, std::string>> attributes) {
+  pugi::xml_node node = parent.append_child(name);
+  for (const auto& [key, value] : attributes) node.append_attribute(key) = value.c_str();
+  return node;
 }
 
 }  // namespace
@@ -218,35 +264,45 @@ std::string render_svg(const PlotData& plot) {
   auto x = [&](double t) { return px(ta.map(t, LEFT, RIGHT)); };
   auto y = [&](double c) { return px(ca.map(c, BOTTOM, TOP)); };
 
-  std::string svg =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(WIDTH) +
-      "\" height=\"" + std::to_string(HEIGHT) + "\" viewBox=\"0 0 " + std::to_string(WIDTH) +
-      ' ' + std::to_string(HEIGHT) + "\" font-family=\"sans-serif\" font-size=\"12\">\n"
-      "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  pugi::xml_document doc;
+  pugi::xml_node declaration = doc.append_child(pugi::node_declaration);
+  declaration.append_attribute("version") = "1.0";
+  declaration.append_attribute("encoding") = "UTF-8";
+  const std::string width = std::to_string(WIDTH), height = std::to_string(HEIGHT);
+  pugi::xml_node svg = element(doc, "svg",
+                               {{"xmlns", "http://www.w3.org/2000/svg"},
+                                {"width", width},
+                                {"height", height},
+                                {"viewBox", "0 0 " + width + ' ' + height},
+                                {"font-family", "sans-serif"},
+                                {"font-size", "12"}});
+  element(svg, "rect", {{"width", "100%"}, {"height", "100%"}, {"fill", "white"}});
   std::string area = std::isfinite(plot.peak_area)
                          ? number(plot.peak_area, std::chars_format::general, 9)
                          : "not computed";
-  svg += "<text class=\"title\" x=\"" + std::to_string(WIDTH / 2) +
-         "\" y=\"24\" text-anchor=\"middle\" font-size=\"15\">" + xml_text(plot.title) +
-         " \xE2\x80\x94 peak area " + area + "</text>\n";
+  element(svg, "text",
+          {{"class", "title"}, {"x", std::to_string(WIDTH / 2)}, {"y", "24"},
+           {"text-anchor", "middle"}, {"font-size", "15"}})
+      .text() = title(plot.title, area).c_str();
 
   // Grid lines, tick marks and their labels.
-  svg += "<g class=\"ticks\" stroke=\"#ddd\">\n";
+  pugi::xml_node ticks = element(svg, "g", {{"class", "ticks"}, {"stroke", "#ddd"}});
   for (int i = 0; i <= ta.count(); ++i)
-    svg += "<line x1=\"" + x(ta.tick(i)) + "\" y1=\"" + px(TOP) + "\" x2=\"" + x(ta.tick(i)) +
-           "\" y2=\"" + px(BOTTOM + 5) + "\"/>\n";
+    element(ticks, "line", {{"x1", x(ta.tick(i))}, {"y1", px(TOP)}, {"x2", x(ta.tick(i))},
+                            {"y2", px(BOTTOM + 5)}});
   for (int i = 0; i <= ca.count(); ++i)
-    svg += "<line x1=\"" + px(LEFT - 5) + "\" y1=\"" + y(ca.tick(i)) + "\" x2=\"" + px(RIGHT) +
-           "\" y2=\"" + y(ca.tick(i)) + "\"/>\n";
-  svg += "</g>\n<g class=\"tick-labels\">\n";
+    element(ticks, "line", {{"x1", px(LEFT - 5)}, {"y1", y(ca.tick(i))}, {"x2", px(RIGHT)},
+                            {"y2", y(ca.tick(i))}});
+  pugi::xml_node labels = element(svg, "g", {{"class", "tick-labels"}});
   for (int i = 0; i <= ta.count(); ++i)
-    svg += "<text x=\"" + x(ta.tick(i)) + "\" y=\"" + px(BOTTOM + 19) +
-           "\" text-anchor=\"middle\">" + ta.label(i) + "</text>\n";
+    element(labels, "text",
+            {{"x", x(ta.tick(i))}, {"y", px(BOTTOM + 19)}, {"text-anchor", "middle"}})
+        .text() = ta.label(i).c_str();
   for (int i = 0; i <= ca.count(); ++i)
-    svg += "<text x=\"" + px(LEFT - 8) + "\" y=\"" + px(ca.map(ca.tick(i), BOTTOM, TOP) + 4) +
-           "\" text-anchor=\"end\">" + ca.label(i) + "</text>\n";
-  svg += "</g>\n";
+    element(labels, "text",
+            {{"x", px(LEFT - 8)}, {"y", px(ca.map(ca.tick(i), BOTTOM, TOP) + 4)},
+             {"text-anchor", "end"}})
+        .text() = ca.label(i).c_str();
 
   // The window, shaded between the profile and the baseline (or c = 0).
   std::vector<Point> points = trace(profile, ta, ca);
@@ -258,31 +314,46 @@ std::string render_svg(const PlotData& plot) {
     shade.push_back({xt, ca.map(value_at(profile, to), BOTTOM, TOP), false});
     shade.push_back({xt, ca.map(base_to, BOTTOM, TOP), false});
     shade.push_back({xf, ca.map(base_from, BOTTOM, TOP), false});
-    svg += "<path class=\"window\" fill=\"#8ab8e6\" fill-opacity=\"0.5\" stroke=\"none\" d=\"" +
-           path_data(shade, true) + "\"/>\n";
+    element(svg, "path", {{"class", "window"}, {"fill", "#8ab8e6"}, {"fill-opacity", "0.5"},
+                          {"stroke", "none"}, {"d", path_data(shade, true)}});
   }
   if (ca.lo < 0 && ca.hi > 0)
-    svg += "<line class=\"zero\" x1=\"" + px(LEFT) + "\" y1=\"" + y(0) + "\" x2=\"" + px(RIGHT) +
-           "\" y2=\"" + y(0) + "\" stroke=\"#888\"/>\n";
+    element(svg, "line", {{"class", "zero"}, {"x1", px(LEFT)}, {"y1", y(0)}, {"x2", px(RIGHT)},
+                          {"y2", y(0)}, {"stroke", "#888"}});
   if (!points.empty())
-    svg += "<path class=\"profile\" fill=\"none\" stroke=\"#1f3f7f\" stroke-width=\"1.5\" "
-           "stroke-linejoin=\"round\" d=\"" + path_data(points, false) + "\"/>\n";
+    element(svg, "path", {{"class", "profile"}, {"fill", "none"}, {"stroke", "#1f3f7f"},
+                          {"stroke-width", "1.5"}, {"stroke-linejoin", "round"},
+                          {"d", path_data(points, false)}});
   if (plot.has_baseline)
-    svg += "<line class=\"baseline\" x1=\"" + x(from) + "\" y1=\"" + y(base_from) + "\" x2=\"" +
-           x(to) + "\" y2=\"" + y(base_to) + "\" stroke=\"#c03030\" stroke-dasharray=\"6 4\"/>\n";
+    element(svg, "line", {{"class", "baseline"}, {"x1", x(from)}, {"y1", y(base_from)},
+                          {"x2", x(to)}, {"y2", y(base_to)}, {"stroke", "#c03030"},
+                          {"stroke-dasharray", "6 4"}});
   if (plot.point_added)
-    svg += "<circle class=\"added-point\" cx=\"" + x(0) + "\" cy=\"" + y(added_c) +
-           "\" r=\"4\" fill=\"none\" stroke=\"#c03030\" stroke-width=\"1.5\"/>\n";
+    element(svg, "circle", {{"class", "added-point"}, {"cx", x(0)}, {"cy", y(added_c)}, {"r", "4"},
+                            {"fill", "none"}, {"stroke", "#c03030"}, {"stroke-width", "1.5"}});
 
   // Axes and their names.
-  svg += "<path class=\"axes\" fill=\"none\" stroke=\"black\" d=\"M" + px(LEFT) + ',' + px(TOP) +
-         " L" + px(LEFT) + ',' + px(BOTTOM) + " L" + px(RIGHT) + ',' + px(BOTTOM) + "\"/>\n";
-  svg += "<text x=\"" + px((LEFT + RIGHT) / 2.0) + "\" y=\"" + px(HEIGHT - 16) +
-         "\" text-anchor=\"middle\">time</text>\n";
-  svg += "<text x=\"18\" y=\"" + px((TOP + BOTTOM) / 2.0) + "\" text-anchor=\"middle\" " +
-         "transform=\"rotate(-90 18 " + px((TOP + BOTTOM) / 2.0) + ")\">concentration</text>\n";
-  svg += "</svg>\n";
-  return svg;
+  std::string axes = "M";
+  axes += px(LEFT) + ',' + px(TOP) + " L" + px(LEFT) + ',' + px(BOTTOM) + " L" + px(RIGHT) + ',' +
+          px(BOTTOM);
+  element(svg, "path", {{"class", "axes"}, {"fill", "none"}, {"stroke", "black"}, {"d", axes}});
+  element(svg, "text",
+          {{"x", px((LEFT + RIGHT) / 2.0)}, {"y", px(HEIGHT - 16)}, {"text-anchor", "middle"}})
+      .text() = "time";
+  const std::string middle = px((TOP + BOTTOM) / 2.0);
+  element(svg, "text", {{"x", "18"}, {"y", middle}, {"text-anchor", "middle"},
+                        {"transform", "rotate(-90 18 " + middle + ")"}})
+      .text() = "concentration";
+
+  // One element a line, in document order, without indentation.
+  struct Collect : pugi::xml_writer {
+    std::string bytes;
+    void write(const void* data, std::size_t size) override {
+      bytes.append(static_cast<const char*>(data), size);
+    }
+  } out;
+  doc.save(out, "", pugi::format_indent, pugi::encoding_utf8);
+  return std::move(out.bytes);
 }
 
 }  // namespace batch

@@ -5,9 +5,9 @@
 set -euo pipefail
 packages=(cmake make g++ python3 libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
 missing=()
-# The plot renderer's XML library, and what its tests and the installation test run:
-# the SVG renderer and groff.
-packages+=(libxml2-dev librsvg2-bin groff-base)
+# The plot renderer's XML library; the XML parser its tests read the plots with, and
+# what they and the installation test run: the SVG renderer and groff.
+packages+=(libpugixml-dev libxml2-dev librsvg2-bin groff-base)
 # The batch tool's option parser and JSON library.
 packages+=(libcli11-dev nlohmann-json3-dev)
 for p in "${packages[@]}"; do

@@ -1,4 +1,5 @@
-// render_svg over degenerate plots and a 200000-piece profile with a one-sample spike.
+// render_svg over degenerate plots, a 200000-piece profile with a one-sample spike, and
+// titles to escape or to shorten.
 #include "batch.h"
 #include "child.h"
 
@@ -41,6 +42,7 @@ struct Case { batch::PlotData plot; std::string title; double spike_top_below = 
 
 TEST(RenderSvg, EveryPlotIsSmallFiniteWellFormedAndRenders) {
   const std::string dash = " \xE2\x80\x94 peak area ";
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
   const std::vector<Case> cases = {
       {{"empty.txt", 0, {}, 1e308, HUGE_VAL}, "empty.txt" + dash + "0"},
       {{"one.txt", 0, {{5, 2, 5, 2}}, 5, 5, false, 0, 0, true, 2}, "one.txt" + dash + "0"},
@@ -52,6 +54,13 @@ TEST(RenderSvg, EveryPlotIsSmallFiniteWellFormedAndRenders) {
         0, 0, true, -1e30}, "big.txt" + dash + "1e+60"},
       {noise_with_spike(), "noise.txt" + dash + "1.5", 250},
       {{"a&b<c>\"d'e\x01\xff.txt", 2, {}}, "a&b<c>\"d'e\xEF\xBF\xBD\xEF\xBF\xBD.txt" + dash + "2"},
+      // An overlong '/', a surrogate, U+FFFE and a code beyond U+10FFFF.
+      {{"\xC0\xAF|\xED\xA0\x80|\xEF\xBF\xBE|\xF4\x90\x80\x80", 2, {}},
+       r + r + "|" + r + r + r + "|" + r + "|" + r + r + r + r + dash + "2"},
+      // 90 characters at most, counted as characters; the file's own name kept whole.
+      {{"/home/lab/Meßreihe-März-2024/Meßreihe-März-2024/Meßreihe-März-2024/Probe-ü42.txt", 2, {}},
+       "/home/lab/Meßreihe-März-2024/Meßreihe-März-2024/Meßreihe-März\xE2\x80\xA6/Probe-ü42.txt" +
+           dash + "2"},
   };
   const std::string dir = testsupport::make_temp_dir();
   for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -74,6 +83,7 @@ TEST(RenderSvg, EveryPlotIsSmallFiniteWellFormedAndRenders) {
     EXPECT_EQ(png.substr(0, 8), "\x89PNG\r\n\x1a\n");
     EXPECT_EQ(png.substr(12, 12), std::string("IHDR\0\0\x03\x20\0\0\x01\xf4", 12));  // 800x500
   }
+  if (!HasFailure()) testsupport::remove_dir(dir);  // kept otherwise, for a look at the files
 }
 
 }  // namespace

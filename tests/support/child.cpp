@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -72,6 +73,8 @@ std::string make_temp_dir() {
   if (mkdtemp(path) == nullptr) throw std::runtime_error("mkdtemp failed");
   return path;
 }
+
+void remove_dir(const std::string& path) { std::filesystem::remove_all(path); }
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

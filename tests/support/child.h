@@ -24,6 +24,9 @@ ChildRun run_in_child(const std::function<void()>& body, const std::string& inpu
 // A fresh empty directory under the system's temporary directory.
 std::string make_temp_dir();
 
+// Removes a directory and everything in it.
+void remove_dir(const std::string& path);
+
 // Whole-file helpers.
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
