@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <cwchar>
 #include <initializer_list>
-#include <new>
 #include <utility>
 
 namespace batch {
@@ -176,17 +175,25 @@ std::string path_data(const std::vector<Point>& points, bool polygon) {
 // characters XML 1.0 forbids (most controls, surrogates, U+FFFE, U+FFFF) one for
 // one. The bytes are decoded under the C.UTF-8 locale, whatever the process's is.
 std::string xml_chars(const std::string& raw) {
+  // Without the locale (a C library older than its built-in one) only ASCII passes.
   static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-  if (utf8 == locale_t{}) throw std::bad_alloc();  // a built-in locale: only memory can lack
   struct Scope {
-    locale_t previous = uselocale(utf8);
-    ~Scope() { uselocale(previous); }
+    locale_t previous = utf8 != locale_t{} ? uselocale(utf8) : locale_t{};
+    ~Scope() {
+      if (previous != locale_t{}) uselocale(previous);
+    }
   } scope;
   std::string text;
   for (std::size_t i = 0; i < raw.size();) {
     std::mbstate_t state{};
     wchar_t c = 0;
-    const std::size_t len = std::mbrtowc(&c, raw.data() + i, raw.size() - i, &state);
+    std::size_t len = static_cast<std::size_t>(-1);
+    if (utf8 != locale_t{}) {
+      len = std::mbrtowc(&c, raw.data() + i, raw.size() - i, &state);
+    } else if (static_cast<unsigned char>(raw[i]) < 0x80) {
+      c = static_cast<wchar_t>(raw[i]);
+      len = 1;
+    }
     const auto code = static_cast<std::uint32_t>(c);
     // Not a character (NUL has length 0; the C library also takes 5- and 6-byte forms).
     const bool decoded = len >= 1 && len <= 4 && code <= 0x10FFFF;

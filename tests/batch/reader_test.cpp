@@ -64,13 +64,14 @@ TEST(ExportReader, ReadsEachCase) {
 TEST(ExportReader, FileAndBytesReadAlike) {
   // A line longer than a read block, and the last line without its line end.
   const std::string bytes = "t c\n" + std::string(70000, ' ') + "1 2\n3 4";
-  const std::string path = testsupport::make_temp_dir() + "/e.txt";
+  const std::string dir = testsupport::make_temp_dir(), path = dir + "/e.txt";
   testsupport::write_file(path, bytes);
   const batch::Export from_file = batch::read_export(path, false);
   const batch::Export from_bytes = batch::parse_export(path, bytes, false);
   EXPECT_EQ(from_file.time, (std::vector<float>{1, 3}));
   EXPECT_EQ(from_file.concentration, from_bytes.concentration);
   EXPECT_EQ(from_file.notes, from_bytes.notes);
+  testsupport::remove_dir(dir);
 }
 
 // Each text, read as the time of a pair by the dialogue's reader, gives the same
@@ -103,6 +104,7 @@ TEST(ExportReader, ConvertsLikeTheDialogue) {
     }
   }
   close_data_unit();
+  testsupport::remove_dir(dir);
 }
 
 }  // namespace
