@@ -316,10 +316,11 @@ void run_child(const std::string& file, const Settings& settings, const std::str
   if (!plot_path.empty()) {
     PlotData plot;
     plot.title = file;
-    plot.peak_area = failed ? 0.0 : peak;
+    // Nothing integrated: the title says "not computed" and nothing is shaded.
+    plot.peak_area = failed ? std::nan("") : peak;
     plot.profile = profile_segments();
     plot.from = from;
-    plot.to = to;
+    plot.to = failed ? from : to;
     plot.has_baseline = baseline && !failed;
     plot.base_from = base_from;
     plot.base_to = base_to;
