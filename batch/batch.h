@@ -57,7 +57,6 @@ ValueRead convert_real(std::string_view text, float& value);
 // one means the file is too long for the point tables.
 struct Export {
   std::vector<float> time, concentration;
-  int extra_pair_line = 0;         // line of the 200001st pair, 0 when there is none
   std::vector<std::string> notes;  // loading notes, e.g. "header line skipped"
   std::string error;               // "<name>:<line>: <what>", empty when the file loaded
 };

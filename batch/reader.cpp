@@ -495,19 +495,13 @@ namespace {
 Export collect(ExportReader& reader) {
   std::vector<float> time, concentration;
   float t = 0.0f, c = 0.0f;
-  int extra_line = 0;
-  while (reader.next(t, c)) {
+  while (time.size() <= static_cast<std::size_t>(driver::CAPACITY) && reader.next(t, c)) {
     time.push_back(t);
     concentration.push_back(c);
-    if (time.size() > static_cast<std::size_t>(driver::CAPACITY)) {
-      extra_line = reader.pair_line();
-      break;
-    }
   }
   Export out = reader.finish();
   out.time = std::move(time);
   out.concentration = std::move(concentration);
-  out.extra_pair_line = extra_line;
   return out;
 }
 

@@ -21,12 +21,20 @@ std::string query(xmlDocPtr doc, const char* expression) {
   return text;
 }
 
-// The smallest y in path data "Mx,y Lx,y ...": the highest point drawn.
-double top_y(const std::string& d) {
+// Of path data "Mx,y Lx,y ...": the smallest y (the highest point drawn) and the
+// width the points span.
+struct Extent { double top = 1e9, left = 1e9, right = -1e9; };
+Extent extent(const std::string& d) {
   std::istringstream in(d);
-  double top = 1e9, x, y;
-  for (char command, comma; in >> command >> x >> comma >> y;) top = std::min(top, y);
-  return top;
+  Extent e;
+  double x, y;
+  for (char command, comma; in >> command >> x >> comma >> y;)
+    e = {std::min(e.top, y), std::min(e.left, x), std::max(e.right, x)};
+  return e;
+}
+
+int count(xmlDocPtr doc, const std::string& nodes) {
+  return std::stoi(query(doc, ("string(count(" + nodes + "))").c_str()));
 }
 
 batch::PlotData noise_with_spike() {
@@ -54,9 +62,9 @@ TEST(RenderSvg, EveryPlotIsSmallFiniteWellFormedAndRenders) {
         0, 0, true, -1e30}, "big.txt" + dash + "1e+60"},
       {noise_with_spike(), "noise.txt" + dash + "1.5", 250},
       {{"a&b<c>\"d'e\x01\xff.txt", 2, {}}, "a&b<c>\"d'e\xEF\xBF\xBD\xEF\xBF\xBD.txt" + dash + "2"},
-      // An overlong '/', a surrogate, U+FFFE and a code beyond U+10FFFF.
-      {{"\xC0\xAF|\xED\xA0\x80|\xEF\xBF\xBE|\xF4\x90\x80\x80", 2, {}},
-       r + r + "|" + r + r + r + "|" + r + "|" + r + r + r + r + dash + "2"},
+      // An overlong '/', a surrogate, U+FFFE and a code beyond U+10FFFF; U+1D6FC stays.
+      {{"\xC0\xAF|\xED\xA0\x80|\xEF\xBF\xBE|\xF4\x90\x80\x80|\xF0\x9D\x9B\xBC", 2, {}},
+       r + r + "|" + r + r + r + "|" + r + "|" + r + r + r + r + "|\xF0\x9D\x9B\xBC" + dash + "2"},
       // 90 characters at most, counted as characters; the file's own name kept whole.
       {{"/home/lab/Meßreihe-März-2024/Meßreihe-März-2024/Meßreihe-März-2024/Probe-ü42.txt", 2, {}},
        "/home/lab/Meßreihe-März-2024/Meßreihe-März-2024/Meßreihe-März\xE2\x80\xA6/Probe-ü42.txt" +
@@ -73,8 +81,13 @@ TEST(RenderSvg, EveryPlotIsSmallFiniteWellFormedAndRenders) {
     ASSERT_NE(doc, nullptr);
     EXPECT_EQ(query(doc, "string(//*[@class='title'])"), cases[i].title);
     if (cases[i].spike_top_below > 0) {
-      EXPECT_LT(top_y(query(doc, "string(//*[@class='profile']/@d)")), cases[i].spike_top_below);
+      const Extent drawn = extent(query(doc, "string(//*[@class='profile']/@d)"));
+      EXPECT_LT(drawn.top, cases[i].spike_top_below);
+      EXPECT_GT(drawn.right - drawn.left, 670);  // one point or two in each pixel column
     }
+    // Near the 7 and 6 ticks asked for: 1-2-5 steps, the range widened to whole steps.
+    EXPECT_LE(count(doc, "//*[@class='tick-labels']/*[@text-anchor='middle']"), 7 + 3);
+    EXPECT_LE(count(doc, "//*[@class='tick-labels']/*[@text-anchor='end']"), 6 + 3);
     xmlFreeDoc(doc);
     const std::string base = dir + "/" + std::to_string(i);
     testsupport::write_file(base + ".svg", svg);
