@@ -35,9 +35,11 @@ const ReaderCase READER_CASES[] = {
     {"+1.5e+1 -.5\n2. 1E-1", false, {{15, -0.5f}, {2, 0.1f}}, {}, ""},
     {"0\t0\n1,5\t2\n", false, {{0, 0}}, {}, "f.csv:2: \"1,5\" has a decimal comma; use --decimal-comma"},
     {"1;2\n3,5;4\n", false, {{1, 2}}, {}, "f.csv:2: \"3,5\" has a decimal comma; use --decimal-comma"},
+    {"0\t0\n12,5\t2\n", false, {{0, 0}}, {}, "f.csv:2: \"12,5\" has a decimal comma; use --decimal-comma"},
     {"t c\n1 2\n4.0\n", false, {{1, 2}}, {"header line skipped"}, "f.csv:3: \"4.0\" has no concentration"},
     {"1,2\n,3\n", false, {{1, 2}}, {}, "f.csv:2: \",3\" has no time"},
     {"1 2\n1.2.3 4\n", false, {{1, 2}}, {}, "f.csv:2: \"1.2.3\" is not a number"},
+    {"1 2\n3 .\n", false, {{1, 2}}, {}, "f.csv:2: \".\" is not a number"},
     {"1 2\ntime conc\n", false, {{1, 2}}, {}, "f.csv:2: \"time\" is not a number"},
     {"1;2\n3 4\n", false, {{1, 2}}, {}, "f.csv:2: \"3 4\" is not a number"},
     {"1 2\n3 inf\n", false, {{1, 2}}, {}, "f.csv:2: \"inf\" is not a number"},
@@ -81,7 +83,7 @@ TEST(ExportReader, ConvertsLikeTheDialogue) {
   const std::string texts[] = {"0", "-0", "0.1", "-2.5e-3", "1e-45", "7e-46", "1e-400",
                                "3.4028234e38", "3.40282356e38", "3.4028236e38", "-3.5e38",
                                "1e39", "16777217", "1.00000005960464477539063", many_digits,
-                               "123456789012345678901234567890e-20", ".000000000000000000001e30"};
+                               "123456789012345678901234567890e-20", ".000000000000000000001e30", "-0e12345"};
   const std::string dir = testsupport::make_temp_dir();
   for (const std::string& text : texts) {
     const std::string path = dir + "/v.txt";
