@@ -112,8 +112,10 @@ struct Settings {
 // One row of the table. Absent values are NaN in the reals and -1 in `points`.
 struct Row {
   std::string file;
+  std::string profile;  // empty when the file gives one profile
   int points = -1;
-  float first_time, last_time, max_concentration, peak_area, area_above, point_added;
+  float first_time, last_time, max_concentration, time_of_max, peak_area, area_above,
+      point_added;
   double exact_area;
   bool ok = false;
   std::vector<std::string> messages;

@@ -137,6 +137,8 @@ int main(int argc, char** argv) {
   settings.has_to = !to_text.empty();
   if (settings.has_from) settings.from = window_end("--from", from_text, decimal_comma);
   if (settings.has_to) settings.to = window_end("--to", to_text, decimal_comma);
+  if (settings.has_from && settings.has_to && settings.from > settings.to)
+    usage_error("--from " + from_text + " lies after --to " + to_text);
   if (!files_from.empty()) add_listed_names(files_from, files);
   if (files.empty()) usage_error("no data files given");
 

@@ -30,7 +30,7 @@
 namespace batch {
 
 Row::Row()
-    : first_time(NAN), last_time(NAN), max_concentration(NAN), peak_area(NAN),
+    : first_time(NAN), last_time(NAN), max_concentration(NAN), time_of_max(NAN), peak_area(NAN),
       area_above(NAN), point_added(NAN), exact_area(NAN) {}
 
 namespace {
@@ -179,6 +179,7 @@ Row collect(const std::string& file, const Child& child, int status) {
   row.first_time = real_field(merged, "first_time");
   row.last_time = real_field(merged, "last_time");
   row.max_concentration = real_field(merged, "max_concentration");
+  row.time_of_max = real_field(merged, "time_of_max");
   row.peak_area = real_field(merged, "peak_area");
   row.area_above = real_field(merged, "area_above");
   row.point_added = real_field(merged, "point_added");
@@ -248,6 +249,13 @@ void run_child(const std::string& file, const Settings& settings, const std::str
   loaded["first_time"] = first_time;
   loaded["last_time"] = last_time;
   loaded["max_concentration"] = driver::CMAX;
+  // The first time at which the largest concentration occurs; none when every
+  // concentration is below 0 (the largest concentration is then 0).
+  for (int i = 1; i <= N; ++i)
+    if (C[i] == driver::CMAX) {
+      loaded["time_of_max"] = T[i];
+      break;
+    }
   write_record(result_fd, loaded);
 
   // The two integrations of the dialogue, in its order.

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -13,10 +12,13 @@
 namespace batch {
 namespace {
 
-constexpr const char* COLUMNS[] = {"file",       "points",      "first_time",
-                                   "last_time",  "max_concentration", "peak_area",
-                                   "area_above", "point_added", "exact_area",
-                                   "status",     "messages"};
+constexpr const char* COLUMNS[] = {"file",        "profile",     "points",
+                                   "first_time",  "last_time",   "max_concentration",
+                                   "time_of_max", "peak_area",   "area_above",
+                                   "point_added", "exact_area",  "status",
+                                   "messages"};
+// The columns holding numbers: `points` and the reals.
+constexpr std::size_t FIRST_NUMBER = 2, LAST_NUMBER = 10;
 
 // %.9g: enough digits to read back the same real.
 std::string real_text(double value) {
@@ -38,10 +40,12 @@ std::string joined(const std::vector<std::string>& lines) {
 // The row's fields as text, in column order.
 std::vector<std::string> fields_of(const Row& row) {
   return {row.file,
+          row.profile,
           row.points < 0 ? std::string() : std::to_string(row.points),
           real_text(row.first_time),
           real_text(row.last_time),
           real_text(row.max_concentration),
+          real_text(row.time_of_max),
           real_text(row.peak_area),
           real_text(row.area_above),
           real_text(row.point_added),
@@ -153,16 +157,19 @@ std::string table_header(Format format) {
 std::string table_row(const Row& row, Format format) {
   const std::vector<std::string> fields = fields_of(row);
   if (format == Format::Json) {
-    nlohmann::ordered_json object;
+    // The library escapes the names and the texts; a number is written with the very
+    // digits of the CSV table (%.9g), which are valid JSON, and an absent one as null.
+    using nlohmann::json;
+    std::string line = "{";
     for (std::size_t k = 0; k < fields.size(); ++k) {
-      const std::string& field = fields[k];
-      const bool number = k >= 1 && k <= 8;
-      if (!number) object[COLUMNS[k]] = field;
-      else if (field.empty()) object[COLUMNS[k]] = nullptr;
-      else if (k == 1) object[COLUMNS[k]] = row.points;
-      else object[COLUMNS[k]] = std::strtod(field.c_str(), nullptr);  // prints as the text does
+      if (k > 0) line += ',';
+      line += json(COLUMNS[k]).dump();
+      line += ':';
+      const bool number = k >= FIRST_NUMBER && k <= LAST_NUMBER;
+      if (!number) line += json(fields[k]).dump(-1, ' ', false, json::error_handler_t::replace);
+      else line += fields[k].empty() ? "null" : fields[k];
     }
-    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + '\n';
+    return line + "}\n";
   }
   std::string line;
   for (std::size_t k = 0; k < fields.size(); ++k) {

@@ -1,5 +1,8 @@
 #!/usr/bin/env python3
-"""Runs one transcript case: transcripts.py --program NAME=PATH ... CASE_DIR.
+"""Runs one transcript case: transcripts.py [--record] --program NAME=PATH ... CASE_DIR.
+
+With --record, a case that fails has its `stdout`, `stderr` and `status` rewritten with
+what the run gave (review the change with git diff before committing it).
 
 A case directory holds `cmd` (the program and its arguments, shell-split), `stdin`,
 `files/` (the initial working directory), the expected `stdout`, `stderr`, `status`
@@ -82,7 +85,7 @@ def fifo_writer(path, data):
         pipe.write(data)
 
 
-def run_case(case, programs):
+def run_case(case, programs, record=False):
     argv = shlex.split(read(os.path.join(case, "cmd")).decode())
     setup = [line.partition("=")[::2] for line in read(os.path.join(case, "setup")).decode().splitlines()
              if line.strip() and not line.startswith("#")]
@@ -185,10 +188,18 @@ def run_case(case, programs):
             thread.join()
         out_file.seek(0)
         err_file.seek(0)
+        got = {"status": b"%d" % status, "stdout": out_file.read(), "stderr": err_file.read()}
         failures = [f"ended by signal {-status}" if status < 0 else
-                    difference("exit status", read(os.path.join(case, "status"), b"0").strip(), b"%d" % status),
-                    difference("standard output", read(os.path.join(case, "stdout")), out_file.read()),
-                    difference("standard error", read(os.path.join(case, "stderr")), err_file.read())]
+                    difference("exit status", read(os.path.join(case, "status"), b"0").strip(), got["status"]),
+                    difference("standard output", read(os.path.join(case, "stdout")), got["stdout"]),
+                    difference("standard error", read(os.path.join(case, "stderr")), got["stderr"])]
+        if record and any(failures):
+            for name, empty in (("status", b"0"), ("stdout", b""), ("stderr", b"")):
+                path = os.path.join(case, name)
+                if got[name] != empty:
+                    open(path, "wb").write(got[name] + (b"\n" if name == "status" else b""))
+                elif os.path.exists(path):
+                    os.remove(path)
         after = snapshot(work, readable=True)
         if os.path.isdir(os.path.join(case, "after")):
             before = snapshot(os.path.join(case, "after"))
@@ -202,13 +213,15 @@ def run_case(case, programs):
 
 def main():
     args, programs = sys.argv[1:], {}
+    record = bool(args) and args[0] == "--record"
+    args = args[record:]
     while len(args) > 1 and args[0] == "--program":
         name, _, path = args[1].partition("=")
         programs[name] = os.path.abspath(path)
         args = args[2:]
     if len(args) != 1:
         sys.exit(__doc__)
-    failures = run_case(args[0], programs)
+    failures = run_case(args[0], programs, record)
     for failure in failures:
         print(failure)
     if failures:
