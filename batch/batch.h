@@ -3,6 +3,7 @@
 // table row per file (CSV, TSV or JSON Lines), optional SVG plots.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -43,7 +44,7 @@ std::string render_svg(const PlotData& plot);
 namespace batch {
 
 // ---------------------------------------------------------------------------
-// Reading exports (reader.cpp)
+// Reading exports (decode, lines, columns, blocks, profiles: one file a step)
 // ---------------------------------------------------------------------------
 
 // Converts one value the way the data reader of the dialogue converts it: the decimal
@@ -53,46 +54,48 @@ namespace batch {
 enum class ValueRead { Ok, NotANumber, OutOfRange };
 ValueRead convert_real(std::string_view text, float& value);
 
-// The pairs of one export, in file order. At most 200001 pairs are kept: a 200001st
-// one means the file is too long for the point tables.
-struct Export {
+// How to find the profiles in an export. A column is a 1-based number or a name
+// from the column-names line above the data (exact after trimming blanks and
+// quotes, ignoring case); empty: the default (time 1, value 2, no groups).
+struct ReadOptions {
+  bool decimal_comma = false;  // "1,5" is 1.5; commas never separate fields
+  std::string time_column, value_column, group_column;
+  std::string section;         // every block whose heading contains it (ignoring case)
+  bool sort = false;           // sort each profile's pairs by time instead of refusing
+  bool skip_missing = false;   // leave out lines with a missing value instead of refusing
+};
+
+// One profile: the pairs of a block, or of one group of it, in file order (by time
+// with `sort`).
+struct Profile {
+  std::string label;  // empty when the file gives one profile; "COLUMN=value"; a heading
   std::vector<float> time, concentration;
-  std::vector<std::string> notes;  // loading notes, e.g. "header line skipped"
-  std::string error;               // "<name>:<line>: <what>", empty when the file loaded
+  std::vector<std::int64_t> line;   // the line of each pair
+  std::vector<std::string> notes;   // e.g. "3 lines with a missing value left out"
+  std::string error;                // "<name>:<line>: <what>": this profile has no pairs
 };
 
-// Reads the bytes of an export: one pair per line, time and concentration being the
-// first two fields; a byte-order mark, blank lines, lines starting with "#" and,
-// before the first data line, header lines that are not numeric are skipped. The
-// separator is taken from the first data line: a tab, else a semicolon, else a
-// comma (not with `decimal_comma`), else blanks. `name` is the file name used in
-// the error text.
-Export parse_export(std::string_view name, std::string_view bytes, bool decimal_comma);
-
-// The same for a file, read in blocks and only as far as needed; the file is only
-// ever opened for reading. A name of any length is opened one directory at a time.
-Export read_export(const std::string& path, bool decimal_comma);
-
-// The same reading, one pair at a time: the loader takes the pairs straight into the
-// point tables.
-class ExportReader {
- public:
-  ExportReader(const std::string& path, bool decimal_comma);
-  ExportReader(std::string_view name, std::string_view bytes, bool decimal_comma);
-  ~ExportReader();
-  ExportReader(const ExportReader&) = delete;
-  ExportReader& operator=(const ExportReader&) = delete;
-  // The next pair; false at the end of the file or at an error.
-  bool next(float& time, float& concentration);
-  // The line of the last pair given.
-  int pair_line() const;
-  // After the last pair: the notes and the error (no pairs).
-  Export finish();
-
- private:
-  struct State;
-  std::unique_ptr<State> state_;
+// What an export gives: its profiles, notes about the whole file (the block used,
+// skipped header lines, decimal commas), or an error that stops the whole file.
+struct Export {
+  std::vector<Profile> profiles;
+  std::vector<std::string> notes;
+  std::string error;  // "<name>: <what>" or "<name>:<line>: <what>"; no profiles then
 };
+
+// Reads an export. The text is UTF-8 or UTF-16 (by its byte-order mark or its zero
+// bytes); lines end with LF, CR LF or a lone CR. The data are blocks: runs of lines
+// whose time field (or first field) is a number, named by the text lines above them
+// (their heading; the last of these with two or more fields names the columns).
+// The block used is the longest, or every block whose heading contains `section`;
+// the pairs are its chosen columns, by group. The separator of a block is its first
+// line's: a tab, else a semicolon, else a comma, else blanks; a decimal comma is
+// recognised where commas do not separate. `name` is the file name in the texts.
+Export parse_export(std::string_view name, std::string_view bytes, const ReadOptions& options);
+
+// The same for a file, only ever opened for reading. A name of any length is opened
+// one directory at a time.
+Export read_export(const std::string& path, const ReadOptions& options);
 
 // Opens `path` for reading (no creation, no controlling terminal), or -1 with errno.
 int open_for_reading(const std::string& path);
@@ -105,8 +108,9 @@ struct Settings {
   bool has_from = false, has_to = false;
   float from = 0, to = 0;  // the window, when given
   bool linear_baseline = false;
-  bool decimal_comma = false;
-  std::string plot_dir;  // empty: no plots
+  ReadOptions read;
+  std::string plot_dir;  // as given, for messages
+  int plot_dir_fd = -1;  // the plot directory, open; -1: no plots
 };
 
 // One row of the table. Absent values are NaN in the reals and -1 in `points`.
@@ -119,23 +123,27 @@ struct Row {
   double exact_area;
   bool ok = false;
   std::vector<std::string> messages;
+  std::string plot_temporary;  // the plot's temporary name in the plot directory, until it is named
   Row();
 };
 
-// Processes the files, at most `jobs` at once, each in a child process of its own,
-// and hands the rows to `emit` in the order of `files` as soon as each row and all
-// rows before it are known. A file whose child stops, traps or crashes gets an error
-// row naming what happened; the others are not affected.
+// Processes the files, at most `jobs` children at once, each profile of each file in a
+// child process of its own, and hands the rows to `emit` in the order of `files` (a
+// file's profiles in their order) as soon as each row and all rows before it are
+// known; the plots get their names then. A profile whose child stops, traps or
+// crashes gets an error row naming what happened; the others are not affected.
 void process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,
                    const std::function<void(const Row&)>& emit);
 
-// The work of one child, run in the calling process: loads the file into the point
-// tables, integrates like the dialogue does (and over the window), writes the plot to
-// `plot_path` (none when it is empty) and the result records to descriptor
-// `result_fd`. Console output (quadrature messages) goes to standard output as in
+// The work of one child, run in the calling process: reads the file, loads profile
+// number `profile` (0-based) into the point tables, integrates like the dialogue does
+// (and over the window), writes the plot under the name `plot_temporary` in the plot
+// directory (none when it is empty) and the result records to descriptor
+// `result_fd`; the first profile's records also give the count and the labels of the
+// file's profiles. Console output (quadrature messages) goes to standard output as in
 // the dialogue. Ends the process.
-[[noreturn]] void run_child(const std::string& file, const Settings& settings,
-                            const std::string& plot_path, int result_fd);
+[[noreturn]] void run_child(const std::string& file, std::size_t profile, const Settings& settings,
+                            const std::string& plot_temporary, int result_fd);
 
 // Turns the console bytes of a child (standard output) and its report bytes
 // (standard error) into message lines: one line per quadrature message

@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
   std::vector<std::string> files;
   std::string output, format = "csv", plot_dir, from_text, to_text, baseline = "none",
                       files_from;
-  bool decimal_comma = false;
+  bool decimal_comma = false, sort = false;
+  std::string time_column, value_column, group_column, section, missing = "refuse";
   int jobs = static_cast<int>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
   app.add_option("FILE", files, "Data files: one (time, concentration) pair per line");
   app.add_option("-o,--output", output, "Write the table to FILE (default: standard output)")
@@ -115,7 +116,28 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({"none", "linear"}))
       ->capture_default_str();
   app.add_flag("--decimal-comma", decimal_comma,
-               "\"1,5\" is 1.5; fields are then separated by tabs, semicolons or blanks");
+               "\"1,5\" is 1.5; fields are then separated by tabs, semicolons or blanks "
+               "(without it, decimal commas are recognised where commas do not separate)");
+  app.add_option("--time-column", time_column,
+                 "The time column: a number from 1, or a name from the column-names line "
+                 "(default 1)")
+      ->type_name("COL");
+  app.add_option("--value-column", value_column,
+                 "The concentration column: a number or a name (default 2)")
+      ->type_name("COL");
+  app.add_option("--group-column", group_column,
+                 "One profile per value of this column, in order of first appearance")
+      ->type_name("COL");
+  app.add_option("--section", section,
+                 "Use every block of data whose heading contains TEXT (ignoring case), each "
+                 "as a profile of its own (default: the longest block)")
+      ->type_name("TEXT");
+  app.add_flag("--sort", sort, "Sort each profile's pairs by time instead of refusing times that go back");
+  app.add_option("--missing", missing,
+                 "refuse: a missing value (empty, -, NA, n.a., NaN) is an error; skip: leave "
+                 "such lines out")
+      ->check(CLI::IsMember({"refuse", "skip"}))
+      ->capture_default_str();
   app.add_option("-j,--jobs", jobs, "Files processed in parallel (default: the processors)")
       ->check(CLI::Range(1, 4096))
       ->type_name("N");
@@ -131,7 +153,13 @@ int main(int argc, char** argv) {
   }
 
   batch::Settings settings;
-  settings.decimal_comma = decimal_comma;
+  settings.read.decimal_comma = decimal_comma;
+  settings.read.time_column = time_column;
+  settings.read.value_column = value_column;
+  settings.read.group_column = group_column;
+  settings.read.section = section;
+  settings.read.sort = sort;
+  settings.read.skip_missing = missing == "skip";
   settings.linear_baseline = baseline == "linear";
   settings.has_from = !from_text.empty();
   settings.has_to = !to_text.empty();
@@ -149,6 +177,8 @@ int main(int argc, char** argv) {
       usage_error("--plot " + plot_dir + ": " + std::strerror(errno));
     if (::stat(plot_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
       usage_error("--plot " + plot_dir + ": not a directory");
+    settings.plot_dir_fd = ::open(plot_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (settings.plot_dir_fd < 0) usage_error("--plot " + plot_dir + ": " + std::strerror(errno));
   }
 
   int out_fd = STDOUT_FILENO;

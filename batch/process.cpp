@@ -16,6 +16,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <deque>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -61,10 +63,17 @@ float integrate(Integrand f, float a, float b) {
   return RESULT;
 }
 
-// The export whose pairs the loader of the dialogue takes, one per call.
-ExportReader* feeding = nullptr;
+// The profile whose pairs the loader of the dialogue takes, one per call.
+const Profile* feeding = nullptr;
+std::size_t fed = 0;
 
-bool feed_pair(float& time, float& concentration) { return feeding->next(time, concentration); }
+bool feed_pair(float& time, float& concentration) {
+  if (fed == feeding->time.size()) return false;
+  time = feeding->time[fed];
+  concentration = feeding->concentration[fed];
+  ++fed;
+  return true;
+}
 
 // The integrand over the window: the profile less the baseline, in reals, one
 // operation at a time.
@@ -106,9 +115,14 @@ double line_value(int i, double x) {
 
 std::string plot_error;
 
-void write_plot(const std::string& plot_path, const PlotData& plot) {
+// Writes the plot under its temporary name in the plot directory: a fresh regular
+// file, never a link or anything that was there before. The parent gives it its
+// name when the row is written.
+void write_plot(int dir_fd, const std::string& temporary, const PlotData& plot) {
   const std::string svg = render_svg(plot);
-  const int fd = ::open(plot_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
+  ::unlinkat(dir_fd, temporary.c_str(), 0);  // a leftover of an earlier run of this pid
+  const int fd = ::openat(dir_fd, temporary.c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
   bool ok = fd >= 0;
   std::size_t done = 0;
   while (ok && done < svg.size()) {
@@ -119,7 +133,10 @@ void write_plot(const std::string& plot_path, const PlotData& plot) {
   }
   const int saved = errno;
   if (fd >= 0 && ::close(fd) != 0 && ok) ok = false;
-  if (!ok) plot_error = "plot not written: " + plot_path + ": " + std::strerror(saved);
+  if (!ok) {
+    ::unlinkat(dir_fd, temporary.c_str(), 0);
+    plot_error = std::string("plot not written: ") + std::strerror(saved);
+  }
 }
 
 [[noreturn]] void finish_child(int result_fd, json record) {
@@ -151,7 +168,8 @@ std::string read_all(int fd) {
 }
 
 struct Child {
-  std::size_t index;
+  std::size_t index;    // the file's place in the batch
+  std::size_t profile;  // the profile's place in the file
   int out_fd, err_fd, result_fd;
 };
 
@@ -160,11 +178,12 @@ float real_field(const json& record, const char* key) {
 }
 
 // The row of a finished child: its result records, its messages and how it ended.
-Row collect(const std::string& file, const Child& child, int status) {
+// `merged` keeps the records themselves.
+Row collect(const std::string& file, const Child& child, int status, json& merged) {
   Row row;
   row.file = file;
   const std::string results = read_all(child.result_fd);
-  json merged = json::object();
+  merged = json::object();
   std::size_t start = 0;
   while (start < results.size()) {
     std::size_t end = results.find('\n', start);
@@ -215,33 +234,111 @@ std::string stem_of(const std::string& file) {
   return name;
 }
 
+// A profile's label as part of a file name: letters, digits, '.', '-', '=' and '_'
+// kept, every other byte '_', at most 60 bytes.
+std::string label_part(const std::string& label) {
+  std::string part;
+  for (const char c : label) {
+    const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                      c == '-' || c == '=' || c == '_';
+    part += kept ? c : '_';
+    if (part.size() == 60) break;
+  }
+  return part;
+}
+
+// Gives the plots their names as the rows are written, in input order, so that the
+// names do not depend on which child ended first: DIR/<stem>.svg for a file of one
+// profile, DIR/<stem>_<label>.svg for each profile of a file of several; a name taken
+// by an earlier plot of the batch or by a data file gets "~2", "~3"... A name held by
+// anything but a regular file (a link, a named pipe, a directory) is not replaced.
+class PlotNamer {
+ public:
+  PlotNamer(const Settings& settings, const std::vector<std::string>& files) : settings_(settings) {
+    for (const std::string& file : files) {
+      struct stat info;
+      if (::stat(file.c_str(), &info) == 0) data_files_.emplace(info.st_dev, info.st_ino);
+    }
+  }
+
+  // Moves the temporary plot into its place; the message for the row, empty when
+  // the plot has its plain name.
+  std::string place(const std::string& temporary, const std::string& file, const std::string& label,
+                    bool& failed) {
+    const std::string base = stem_of(file) + (label.empty() ? "" : "_" + label_part(label));
+    const std::string shown_dir =
+        settings_.plot_dir + (settings_.plot_dir.back() == '/' ? "" : "/");
+    std::string name;
+    for (int k = 1;; ++k) {
+      name = base + (k == 1 ? "" : "~" + std::to_string(k)) + ".svg";
+      if (taken_.count(name)) continue;
+      struct stat info;
+      if (::fstatat(settings_.plot_dir_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+          data_files_.count({info.st_dev, info.st_ino}))
+        continue;
+      break;
+    }
+    taken_.insert(name);
+    struct stat info;
+    if (::fstatat(settings_.plot_dir_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(info.st_mode)) {
+      ::unlinkat(settings_.plot_dir_fd, temporary.c_str(), 0);
+      failed = true;
+      return "plot not written: " + shown_dir + name + " is not a regular file";
+    }
+    if (::renameat(settings_.plot_dir_fd, temporary.c_str(), settings_.plot_dir_fd, name.c_str()) != 0) {
+      const int saved = errno;
+      ::unlinkat(settings_.plot_dir_fd, temporary.c_str(), 0);
+      failed = true;
+      return "plot not written: " + shown_dir + name + ": " + std::strerror(saved);
+    }
+    const std::string plain = base + ".svg";
+    return name == plain ? std::string() : "plot written as " + shown_dir + name + " (" + shown_dir + plain +
+                                               (taken_before(plain) ? " is the plot of another profile)"
+                                                                    : " is a data file)");
+  }
+
+ private:
+  bool taken_before(const std::string& name) const { return taken_.count(name) > 0; }
+
+  const Settings& settings_;
+  std::set<std::pair<dev_t, ino_t>> data_files_;
+  std::set<std::string> taken_;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // The child's work
 // ---------------------------------------------------------------------------
 
-void run_child(const std::string& file, const Settings& settings, const std::string& plot_path,
-               int result_fd) {
+void run_child(const std::string& file, std::size_t profile, const Settings& settings,
+               const std::string& plot_temporary, int result_fd) {
   using driver::C;
   using driver::N;
   using driver::T;
   install_floating_point_traps();
 
-  ExportReader reader(file, settings.decimal_comma);
-  feeding = &reader;
-  const bool fits = driver::load_table(feed_pair);
-  const Export data = reader.finish();
-  json loaded = {{"notes", data.notes}};
+  const Export data = read_export(file, settings.read);
+  json loaded = {{"notes", data.notes}, {"profiles", data.profiles.size()}};
   if (!data.error.empty()) {
     loaded["error"] = data.error;
     finish_child(result_fd, loaded);
   }
-  if (!fits) {
-    loaded["error"] = file + ":" + std::to_string(reader.pair_line()) + ": more than " +
-                      std::to_string(driver::CAPACITY) + " pairs";
+  if (profile == 0) {
+    json labels = json::array();
+    for (const Profile& p : data.profiles) labels.push_back(p.label);
+    loaded["labels"] = labels;
+  }
+  const Profile& chosen = data.profiles.at(profile);
+  for (const std::string& note : chosen.notes) loaded["notes"].push_back(note);
+  if (!chosen.error.empty()) {
+    loaded["error"] = chosen.error;
     finish_child(result_fd, loaded);
   }
+  feeding = &chosen;
+  fed = 0;
+  driver::load_table(feed_pair);
   // As the dialogue: the first and the last time, CMAX from the loader.
   const float first_time = T[1];
   const float last_time = T[N];
@@ -321,9 +418,9 @@ void run_child(const std::string& file, const Settings& settings, const std::str
                       ": the quadrature missed part of the profile, such as a narrow spike");
   }
 
-  if (!plot_path.empty()) {
+  if (!plot_temporary.empty()) {
     PlotData plot;
-    plot.title = file;
+    plot.title = chosen.label.empty() ? file : file + " " + chosen.label;
     // Nothing integrated: the title says "not computed" and nothing is shaded.
     plot.peak_area = failed ? std::nan("") : peak;
     plot.profile = profile_segments();
@@ -334,10 +431,12 @@ void run_child(const std::string& file, const Settings& settings, const std::str
     plot.base_to = base_to;
     plot.point_added = first_time > 0.0f;
     plot.added_c = C[1];
-    write_plot(plot_path, plot);
+    write_plot(settings.plot_dir_fd, plot_temporary, plot);
     if (!plot_error.empty()) {
       after.push_back(plot_error);
       failed = true;
+    } else {
+      results["plot"] = true;
     }
   }
   results["failed"] = failed;
@@ -403,39 +502,31 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
     const long room = (static_cast<long>(limit.rlim_cur) - 32) / 3;
     if (room < jobs) jobs = static_cast<int>(std::max(room, 1L));
   }
-  // Plots: DIR/<stem>.svg, each name for the first file that has that stem, and
-  // never in the place of a data file of the batch.
-  std::vector<std::string> plot_paths(files.size());
-  std::vector<std::string> clashes(files.size());
-  if (!settings.plot_dir.empty()) {
-    std::set<std::pair<dev_t, ino_t>> data_files;
-    for (const std::string& file : files) {
-      struct stat info;
-      if (::stat(file.c_str(), &info) == 0) data_files.emplace(info.st_dev, info.st_ino);
-    }
-    std::map<std::string, std::size_t> owner;
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      const bool slash = settings.plot_dir.back() == '/';
-      const std::string path = settings.plot_dir + (slash ? "" : "/") + stem_of(files[i]) + ".svg";
-      const auto [at, fresh] = owner.emplace(path, i);
-      struct stat info;
-      if (!fresh)
-        clashes[i] = "plot not written: " + path + " is the plot of " + files[at->second];
-      else if (::stat(path.c_str(), &info) == 0 && data_files.count({info.st_dev, info.st_ino}))
-        clashes[i] = "plot not written: " + path + " is one of the data files";
-      else
-        plot_paths[i] = path;
-    }
-  }
+  const bool plots = settings.plot_dir_fd >= 0;
+  std::optional<PlotNamer> namer;
+  if (plots) namer.emplace(settings, files);
+  const std::string temporary_prefix = ".quintolex-batch-" + std::to_string(::getpid()) + "-";
+  const auto temporary_of = [&](std::size_t index, std::size_t profile) {
+    return plots ? temporary_prefix + std::to_string(index) + "-" + std::to_string(profile) + ".svg.tmp"
+                 : std::string();
+  };
 
-  std::vector<std::optional<Row>> rows(files.size());
+  // Each file's first child reads how many profiles the file gives; the children of
+  // the others are started next, ahead of later files.
+  struct FileRows {
+    std::vector<std::optional<Row>> rows;  // one per profile, once the count is known
+    std::vector<std::string> labels;
+  };
+  std::vector<FileRows> done(files.size());
+  std::deque<std::pair<std::size_t, std::size_t>> waiting;
+  for (std::size_t i = 0; i < files.size(); ++i) waiting.emplace_back(i, 0);
   std::map<pid_t, Child> running;
-  std::size_t next_start = 0, next_emit = 0;
+  std::size_t next_emit = 0;
   while (next_emit < files.size()) {
-    while (running.size() < static_cast<std::size_t>(jobs) && next_start < files.size()) {
-      const std::size_t index = next_start;
-      Child child{index, ::memfd_create("console", MFD_CLOEXEC),
-                  ::memfd_create("report", MFD_CLOEXEC), ::memfd_create("results", MFD_CLOEXEC)};
+    while (running.size() < static_cast<std::size_t>(jobs) && !waiting.empty()) {
+      const auto [index, profile] = waiting.front();
+      Child child{index, profile, ::memfd_create("console", MFD_CLOEXEC), ::memfd_create("report", MFD_CLOEXEC),
+                  ::memfd_create("results", MFD_CLOEXEC)};
       const bool files_made = child.out_fd >= 0 && child.err_fd >= 0 && child.result_fd >= 0;
       const pid_t pid = files_made ? ::fork() : -1;
       if (pid < 0) {
@@ -447,12 +538,12 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
         std::fprintf(stderr, "quintolex-batch: cannot start a child process: %s\n", std::strerror(saved));
         std::exit(1);
       }
-      ++next_start;
+      waiting.pop_front();
       if (pid == 0) {
         ::dup2(child.out_fd, STDOUT_FILENO);
         ::dup2(child.err_fd, STDERR_FILENO);
         try {
-          run_child(files[index], settings, plot_paths[index], child.result_fd);
+          run_child(files[index], profile, settings, temporary_of(index, profile), child.result_fd);
         } catch (const std::exception& e) {
           const std::string text = std::string("quintolex-batch: ") + e.what() + "\n";
           if (::write(STDERR_FILENO, text.data(), text.size()) < 0) ::_exit(3);
@@ -472,18 +563,40 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
     if (found == running.end()) continue;
     const Child child = found->second;
     running.erase(found);
-    Row row = collect(files[child.index], child, status);
-    if (!clashes[child.index].empty()) {
-      row.messages.push_back(clashes[child.index]);
-      row.ok = false;
-    }
-    rows[child.index] = std::move(row);
+    json records;
+    Row row = collect(files[child.index], child, status, records);
     ::close(child.out_fd);
     ::close(child.err_fd);
     ::close(child.result_fd);
-    while (next_emit < files.size() && rows[next_emit]) {
-      emit(*rows[next_emit]);
-      rows[next_emit].reset();
+    FileRows& file = done[child.index];
+    if (child.profile == 0) {
+      // The count of profiles, and their labels; a file that gave none (an error, a
+      // crash while reading) has the one row.
+      if (records.contains("labels"))
+        for (const auto& label : records["labels"]) file.labels.push_back(label.get<std::string>());
+      const std::size_t count = std::max<std::size_t>(file.labels.size(), 1);
+      file.rows.resize(count);
+      for (std::size_t k = count; k-- > 1;) waiting.emplace_front(child.index, k);
+    }
+    if (child.profile < file.labels.size()) row.profile = file.labels[child.profile];
+    row.plot_temporary = records.value("plot", false) ? temporary_of(child.index, child.profile) : std::string();
+    if (plots && row.plot_temporary.empty())
+      ::unlinkat(settings.plot_dir_fd, temporary_of(child.index, child.profile).c_str(), 0);
+    file.rows[child.profile] = std::move(row);
+    // Rows go out in input order, and with them their plots get their names.
+    while (next_emit < files.size() && !done[next_emit].rows.empty() &&
+           std::all_of(done[next_emit].rows.begin(), done[next_emit].rows.end(),
+                       [](const std::optional<Row>& r) { return r.has_value(); })) {
+      for (std::optional<Row>& r : done[next_emit].rows) {
+        if (!r->plot_temporary.empty()) {
+          bool failed = false;
+          const std::string message = namer->place(r->plot_temporary, r->file, r->profile, failed);
+          if (!message.empty()) r->messages.push_back(message);
+          if (failed) r->ok = false;
+        }
+        emit(*r);
+      }
+      done[next_emit] = FileRows{};
       ++next_emit;
     }
   }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <ostream>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -17,49 +18,203 @@ namespace {
 
 using Pairs = std::vector<std::pair<float, float>>;
 
-struct ReaderCase {
-  const char* bytes;
-  bool decimal_comma;
+// A profile as expected: its label, pairs, notes and error.
+struct Expected {
+  std::string label;
   Pairs pairs;
-  std::vector<std::string> notes;
-  const char* error;
+  std::vector<std::string> notes = {};
+  std::string error = {};
 };
 
-const ReaderCase READER_CASES[] = {
-    {"0 1 x\n2\t 3\n", false, {{0, 1}, {2, 3}}, {}, ""},
-    {"\xEF\xBB\xBFtime;conc\r\n# run 4\r\n1;2;9\r\n\r\n  3 ; 4\r\n", false, {{1, 2}, {3, 4}},
-     {"header line skipped"}, ""},
-    {"Sample A\nt,c\n1,2\n\"3\",\"4\"\n", false, {{1, 2}, {3, 4}}, {"2 header lines skipped"}, ""},
-    {"1,5\t2,5\n", true, {{1.5f, 2.5f}}, {}, ""},
-    {"1,5;-2\n1,25 ;  0,5\n", true, {{1.5f, -2}, {1.25f, 0.5f}}, {}, ""},
-    {"+1.5e+1 -.5\n2. 1E-1", false, {{15, -0.5f}, {2, 0.1f}}, {}, ""},
-    {"0\t0\n1,5\t2\n", false, {{0, 0}}, {}, "f.csv:2: \"1,5\" has a decimal comma; use --decimal-comma"},
-    {"1;2\n3,5;4\n", false, {{1, 2}}, {}, "f.csv:2: \"3,5\" has a decimal comma; use --decimal-comma"},
-    {"0\t0\n12,5\t2\n", false, {{0, 0}}, {}, "f.csv:2: \"12,5\" has a decimal comma; use --decimal-comma"},
-    {"t c\n1 2\n4.0\n", false, {{1, 2}}, {"header line skipped"}, "f.csv:3: \"4.0\" has no concentration"},
-    {"1,2\n,3\n", false, {{1, 2}}, {}, "f.csv:2: \",3\" has no time"},
-    {"1 2\n1.2.3 4\n", false, {{1, 2}}, {}, "f.csv:2: \"1.2.3\" is not a number"},
-    {"1 2\n3 .\n", false, {{1, 2}}, {}, "f.csv:2: \".\" is not a number"},
-    {"1 2\ntime conc\n", false, {{1, 2}}, {}, "f.csv:2: \"time\" is not a number"},
-    {"1;2\n3 4\n", false, {{1, 2}}, {}, "f.csv:2: \"3 4\" is not a number"},
-    {"1 2\n3 inf\n", false, {{1, 2}}, {}, "f.csv:2: \"inf\" is not a number"},
-    {"1 -1e39\n", false, {}, {}, "f.csv:1: \"-1e39\" is beyond the largest real"},
-    {"1 2\n3 4e1000000000000000000000\n", false, {{1, 2}}, {},
-     "f.csv:2: \"4e1000000000000000000000\" is beyond the largest real"},
-    {"1 2\n3 abcdefghijabcdefghijabcdefghijabcdefghijabcdefghij\n", false, {{1, 2}}, {},
-     "f.csv:2: \"abcdefghijabcdefghijabcdefghijabcdefghij...\" is not a number"},
-    {"# nothing but comments\n\n   \n", false, {}, {}, "f.csv: no data"},
-    {"", false, {}, {}, "f.csv: no data"},
+struct ReaderCase {
+  std::string bytes;
+  batch::ReadOptions options;
+  std::vector<Expected> profiles;
+  std::vector<std::string> notes;  // the file's
+  std::string error;               // the file's, or that of its one profile
 };
+
+batch::ReadOptions columns(const char* time, const char* value, const char* group = "") {
+  batch::ReadOptions options;
+  options.time_column = time;
+  options.value_column = value;
+  options.group_column = group;
+  return options;
+}
+batch::ReadOptions section(const char* text) {
+  batch::ReadOptions options;
+  options.section = text;
+  return options;
+}
+batch::ReadOptions decimal_comma() {
+  batch::ReadOptions options;
+  options.decimal_comma = true;
+  return options;
+}
+batch::ReadOptions sorted() {
+  batch::ReadOptions options;
+  options.sort = true;
+  return options;
+}
+batch::ReadOptions skip_missing() {
+  batch::ReadOptions options;
+  options.skip_missing = true;
+  return options;
+}
+
+std::string utf16(const std::string& ascii, bool big_endian, bool mark) {
+  std::string out = mark ? (big_endian ? "\xFE\xFF" : "\xFF\xFE") : "";
+  for (const char c : ascii) {
+    out += big_endian ? '\0' : c;
+    out += big_endian ? c : '\0';
+  }
+  return out;
+}
+
+const std::string SECTIONS = "[Peaks]\n# of Peaks\t2\n1\t8.2\n2\t9.5\n\n[Chromatogram A]\nR.Time\tIntensity\n"
+                             "0\t1\n1\t2\n2\t3\n[Status]\n0\t5\n1\t5\n2\t5\n";
+
+const ReaderCase READER_CASES[] = {
+    // Fields, separators and their priority: tab, then semicolon, then comma, then blanks.
+    {"0 1 x\n2\t 3\n", {}, {{"", {{0, 1}, {2, 3}}}}, {}, ""},
+    {"0 1 # note\n", {}, {{"", {{0, 1}}}}, {}, ""},
+    {"\xEF\xBB\xBFtime;conc\r\n# run 4\r\n1;2;a\r\n\r\n  3 ; 4\r\n", {}, {{"", {{1, 2}, {3, 4}}}},
+     {"header line skipped"}, ""},
+    {"Sample A\nt,c\n1,2\n\"3\",\"4\"\n", {}, {{"", {{1, 2}, {3, 4}}}}, {"2 header lines skipped"}, ""},
+    {"1\t2;3\n", {}, {{"", {{1, 0}}}}, {}, "f.csv:1: \"2;3\" is not a number"},
+    {"1;2,5\n", {}, {{"", {{1, 2.5f}}}}, {"decimal commas read (line 1)"}, ""},
+    {"1,2 5\n", {}, {{"", {{1.2f, 5}}}}, {"decimal commas read (line 1)"}, ""},
+    {"1,2, x\n", {}, {{"", {{1, 2}}}}, {}, ""},
+    {"1,5\n", {}, {{"", {{1, 5}}}}, {}, ""},
+    {"\"1\",\"2,5\"\n", {}, {}, {}, "f.csv:1: \"2,5\" has a decimal comma, but commas separate the fields here"},
+    {"\"t, min\",\"c\"\n\"0\",\"1\"\n", {}, {{"", {{0, 1}}}}, {"header line skipped"}, ""},
+    // Decimal commas: recognised where commas do not separate, refused beside points.
+    {"0,5 1,25\n1 2\n", {}, {{"", {{0.5f, 1.25f}, {1, 2}}}}, {"decimal commas read (line 1)"}, ""},
+    {"0\t0\n1,5\t2\n", {}, {{"", {{0, 0}, {1.5f, 2}}}}, {"decimal commas read (line 2)"}, ""},
+    {"1,5\t2,5\n", decimal_comma(), {{"", {{1.5f, 2.5f}}}}, {}, ""},
+    {"1,5;-2\n2,25 ;  0,5\n", decimal_comma(), {{"", {{1.5f, -2}, {2.25f, 0.5f}}}}, {}, ""},
+    {"0.5\t1\n1,5\t2\n", {}, {}, {}, "f.csv:2: \"1,5\" has a decimal comma, but line 1 has decimal points"},
+    {"0,5\t1\n1.5\t2\n", {}, {}, {"decimal commas read (line 1)"},
+     "f.csv:2: \"1.5\" has a decimal point, but line 1 has decimal commas"},
+    {"0\t1\n1\t1,087.32\n", {}, {}, {}, "f.csv:2: \"1,087.32\" has a thousands separator; export the numbers without one"},
+    {"0;1.087,5\n", {}, {}, {}, "f.csv:1: \"1.087,5\" has a thousands separator; export the numbers without one"},
+    {"t,c\n0,\"1,087.32\"\n", {}, {}, {"header line skipped"},
+     "f.csv:2: \"1,087.32\" has a thousands separator; export the numbers without one"},
+    // Values that are not numbers, inside a block: each an error naming its line.
+    {"t c\n1 2\n4.0\n", {}, {}, {"header line skipped"}, "f.csv:3: \"4.0\" has no concentration"},
+    {"1 2\n1.2.3 4\n", {}, {}, {}, "f.csv:2: \"1.2.3\" is not a number"},
+    {"0 1.2.3\n1 2\n", {}, {}, {}, "f.csv:1: \"1.2.3\" is not a number"},
+    {"1 2\n3 .\n", {}, {}, {}, "f.csv:2: \".\" is not a number"},
+    {"1 2\n3 inf\n", {}, {}, {}, "f.csv:2: \"inf\" is not a number"},
+    {"1 2\n3 14 mg\n", {}, {{"", {{1, 2}, {3, 14}}}}, {}, ""},
+    {"1\t2\n3\t14 mg\n", {}, {}, {}, "f.csv:2: \"14 mg\" is not a number"},
+    {"Time\tOD\n0:00:22\t0.1\n", {}, {}, {"header line skipped"},
+     "f.csv:2: \"0:00:22\" is a clock time, not a number of time units"},
+    {"1 -1e39\n", {}, {}, {}, "f.csv:1: \"-1e39\" is beyond the largest real"},
+    {"1 2\n3 4e1000000000000000000000\n", {}, {}, {}, "f.csv:2: \"4e1000000000000000000000\" is beyond the largest real"},
+    {"1 2\n3 1abcdefghijabcdefghijabcdefghijabcdefghijabcdefghij\n", {}, {}, {},
+     "f.csv:2: \"1abcdefghijabcdefghijabcdefghijabcdefghi...\" is not a number"},
+    // Text ends a block; a header line of texts may begin with a number.
+    {"\"14\"\t\"2475ChA ex280/em350\"\n0\t0\n0.5\t7\n", {}, {{"", {{0, 0}, {0.5f, 7}}}}, {"header line skipped"}, ""},
+    {"1 2\ntime conc\n3 4\n", {}, {{"", {{1, 2}}}},
+     {"used the block without a heading (line 1); 1 other block skipped: choose blocks with --section"}, ""},
+    // Missing values: refused, or left out with --missing skip.
+    {"0,1\n1,NA\n2,3\n", {}, {}, {}, "f.csv:2: \"NA\" in column 2 is a missing value; use --missing skip to leave such lines out"},
+    {"0,1\n1,\n2,3\n", {}, {}, {}, "f.csv:2: an empty field in column 2 is a missing value; use --missing skip to leave such lines out"},
+    {"1,2\n,3\n", {}, {}, {}, "f.csv:2: an empty field in column 1 is a missing value; use --missing skip to leave such lines out"},
+    {"0\t1\n1\tn.a.\n2\t-\n3\tNaN\n4\t3\n", skip_missing(), {{"", {{0, 1}, {4, 3}}, {"3 lines with a missing value left out"}}}, {}, ""},
+    {"0;1\n;;;\n2;3\n", {}, {{"", {{0, 1}, {2, 3}}}}, {}, ""},
+    // Time order: equal times are allowed; a time that goes back is refused or sorted.
+    {"0 1\n1 2\n1 3\n", {}, {{"", {{0, 1}, {1, 2}, {1, 3}}}}, {}, ""},
+    {"0 1\n2 3\n1 4\n", {}, {}, {},
+     "f.csv:3: time 1 comes after 2 (line 2): times go back; if the file holds several profiles, choose them "
+     "with --group-column or --section, or sort the times with --sort"},
+    {"0 1\n2 3\n1 4\n1 5\n", sorted(), {{"", {{0, 1}, {1, 4}, {1, 5}, {2, 3}}, {"pairs sorted by time"}}}, {}, ""},
+    // Columns: more than two of numbers need a choice; a choice by number or by name.
+    {"Time\tStep\tValue\n0\tn.a.\t1\n1\t0.1\t2\n", {}, {}, {"header line skipped"},
+     "f.csv: 3 columns of numbers (lines 2-3): 1 \"Time\", 2 \"Step\", 3 \"Value\"; choose them with --time-column and "
+     "--value-column"},
+    {"Time\tStep\tValue\n0\tn.a.\t1\n1\t0.1\t2\n", columns("", "3"), {{"", {{0, 1}, {1, 2}}}}, {"header line skipped"}, ""},
+    {"Time\tStep\tValue\n0\tn.a.\t1\n1\t0.1\t2\n", columns(" time ", "\"VALUE\""), {{"", {{0, 1}, {1, 2}}}},
+     {"header line skipped"}, ""},
+    {"a b c\n0 1 2\n", columns("", "d"), {}, {"header line skipped"}, "f.csv: --value-column: no column is named \"d\""},
+    {"ml mAU ml\n0 1 2\n", columns("", "ml"), {}, {"header line skipped"}, "f.csv: --value-column \"ml\" names columns 1 and 3; give its number"},
+    {"0 1 2\n", columns("", "conc"), {}, {},
+     "f.csv: --value-column \"conc\": the data have no line of column names; give the column's number"},
+    {"A1,0,5\nA1,1,6\n", columns("2", "3"), {{"", {{0, 5}, {1, 6}}}}, {}, ""},
+    {"17416\n17502\n", {}, {}, {}, "f.csv: one value per line (lines 1-2): no time column"},
+    // Groups: one profile per value, in order of first appearance.
+    {"ID,T,C\n1,0,1\n2,0,5\n1,1,2\n2,1,6\n", columns("T", "C", "ID"),
+     {{"ID=1", {{0, 1}, {1, 2}}}, {"ID=2", {{0, 5}, {1, 6}}}}, {"header line skipped"}, ""},
+    {"9,0,1\n9,1,2\n", columns("2", "3", "1"), {{"", {{0, 1}, {1, 2}}}}, {}, ""},
+    {"ID,T,C\n1,0,1\n2,0,5\n2,-1,6\n", columns("T", "C", "ID"),
+     {{"ID=1", {{0, 1}}},
+      {"ID=2", {}, {}, "f.csv:4: time -1 comes after 0 (line 3): times go back; if the file holds several profiles, "
+                       "choose them with --group-column or --section, or sort the times with --sort"}},
+     {"header line skipped"}, ""},
+    {"T,C\n0,1\n", columns("T", "C", "C"), {}, {"header line skipped"}, "f.csv: --group-column is also the time or the value column"},
+    // Blocks: the longest (the first on a tie), or every one a heading names.
+    {SECTIONS, {}, {{"", {{0, 1}, {1, 2}, {2, 3}}}},
+     {"used the block \"[Chromatogram A]\" (lines 8-10); 2 other blocks skipped: choose blocks with --section"}, ""},
+    {SECTIONS, section("status"), {{"", {{0, 5}, {1, 5}, {2, 5}}}}, {}, ""},
+    {SECTIONS, section("CHROMATOGRAM a"), {{"", {{0, 1}, {1, 2}, {2, 3}}}}, {}, ""},
+    {SECTIONS + "[Chromatogram B]\n0\t7\n", section("chromatogram"),
+     {{"[Chromatogram A]", {{0, 1}, {1, 2}, {2, 3}}}, {"[Chromatogram B]", {{0, 7}}}}, {}, ""},
+    {SECTIONS, section("Detector"), {}, {},
+     "f.csv: no block's heading contains \"Detector\"; the blocks are \"[Peaks]\" (lines 3-4), \"[Chromatogram A]\" "
+     "(lines 8-10), \"[Status]\" (lines 12-14)"},
+    {"\"TIC: run1\"\n0,1\n1,2\n\"Signal: FID\"\n0,3\n1,4\n", {}, {{"", {{0, 1}, {1, 2}}}},
+     {"used the block \"TIC: run1\" (lines 2-3); 1 other block skipped: choose blocks with --section"}, ""},
+    // Encodings and line ends.
+    {utf16("t\tc\r\n0\t1\r\n1\t2\r\n", false, true), {}, {{"", {{0, 1}, {1, 2}}}}, {"header line skipped"}, ""},
+    {utf16("t\tc\r\n0\t1\r\n1\t2\r\n", true, true), {}, {{"", {{0, 1}, {1, 2}}}}, {"header line skipped"}, ""},
+    {utf16("t\tc\n0\t1\n1\t2\n", false, false), {}, {{"", {{0, 1}, {1, 2}}}}, {"header line skipped"}, ""},
+    {"\"a\"\t\"b\"\r0\t1\r1\t2\r", {}, {{"", {{0, 1}, {1, 2}}}}, {"header line skipped"}, ""},
+    {"t c\r\n0 1\r1 2\n2 3", {}, {{"", {{0, 1}, {1, 2}, {2, 3}}}}, {"header line skipped"}, ""},
+    {"Volume (\xB5l)\tx\nt\tc\n0\t1\n", {}, {{"", {{0, 1}}}}, {"2 header lines skipped"}, ""},
+    {"t\xB5 c\n1 2.5.1\n", {}, {}, {"header line skipped"}, "f.csv:2: \"2.5.1\" is not a number"},
+    {std::string("0 1\n\0 2\n", 8), {}, {}, {}, "f.csv:2: the line holds a NUL byte; this is not a text file"},
+    {std::string("\0x\n", 3), {}, {}, {}, "f.csv:1: the line holds a NUL byte; this is not a text file"},
+    // Files without data say what they hold.
+    {"# nothing but comments\n\n   \n", {}, {}, {}, "f.csv: no data: only blank lines and comments"},
+    {"", {}, {}, {}, "f.csv: no data: the file is empty"},
+    {"Version\t2.0\nCycle_1\t850,29.9,0.09\n", {}, {}, {},
+     "f.csv: no data: no line of numbers; line 2 reads \"Cycle_1\t850,29.9,0.09\""},
+};
+
+std::vector<Expected> profiles_of(const batch::Export& got) {
+  std::vector<Expected> out;
+  for (const batch::Profile& p : got.profiles) {
+    Expected e{p.label, {}, p.notes, p.error};
+    for (std::size_t k = 0; k < p.time.size(); ++k) e.pairs.emplace_back(p.time[k], p.concentration[k]);
+    out.push_back(e);
+  }
+  return out;
+}
+
+bool operator==(const Expected& a, const Expected& b) {
+  return a.label == b.label && a.pairs == b.pairs && a.notes == b.notes && a.error == b.error;
+}
+
+std::ostream& operator<<(std::ostream& out, const Expected& e) {
+  out << "{label \"" << e.label << "\", " << e.pairs.size() << " pairs:";
+  for (const auto& [t, c] : e.pairs) out << " (" << t << ", " << c << ")";
+  for (const auto& note : e.notes) out << ", note \"" << note << "\"";
+  return out << ", error \"" << e.error << "\"}";
+}
 
 TEST(ExportReader, ReadsEachCase) {
   for (const ReaderCase& c : READER_CASES) {
-    const batch::Export got = batch::parse_export("f.csv", c.bytes, c.decimal_comma);
-    Pairs pairs;
-    for (std::size_t k = 0; k < got.time.size(); ++k) pairs.emplace_back(got.time[k], got.concentration[k]);
-    EXPECT_EQ(pairs, c.pairs) << c.bytes;
-    EXPECT_EQ(got.notes, c.notes) << c.bytes;
-    EXPECT_EQ(got.error, c.error) << c.bytes;
+    const batch::Export got = batch::parse_export("f.csv", c.bytes, c.options);
+    const std::string shown = testsupport::visible(c.bytes);
+    const bool one = got.error.empty() && got.profiles.size() == 1;
+    EXPECT_EQ(one ? got.profiles[0].error : got.error, c.error) << shown;
+    EXPECT_EQ(got.notes, c.notes) << shown;
+    if (c.error.empty()) {
+      EXPECT_EQ(profiles_of(got), c.profiles) << shown;
+    } else if (!got.error.empty()) {
+      EXPECT_TRUE(got.profiles.empty()) << shown;
+    }
   }
 }
 
@@ -68,12 +223,30 @@ TEST(ExportReader, FileAndBytesReadAlike) {
   const std::string bytes = "t c\n" + std::string(70000, ' ') + "1 2\n3 4";
   const std::string dir = testsupport::make_temp_dir(), path = dir + "/e.txt";
   testsupport::write_file(path, bytes);
-  const batch::Export from_file = batch::read_export(path, false);
-  const batch::Export from_bytes = batch::parse_export(path, bytes, false);
-  EXPECT_EQ(from_file.time, (std::vector<float>{1, 3}));
-  EXPECT_EQ(from_file.concentration, from_bytes.concentration);
+  const batch::Export from_file = batch::read_export(path, {});
+  const batch::Export from_bytes = batch::parse_export(path, bytes, {});
+  ASSERT_EQ(from_file.profiles.size(), 1u);
+  EXPECT_EQ(from_file.profiles[0].time, (std::vector<float>{1, 3}));
+  EXPECT_EQ(profiles_of(from_file), profiles_of(from_bytes));
   EXPECT_EQ(from_file.notes, from_bytes.notes);
   testsupport::remove_dir(dir);
+}
+
+// The limits: a line of more than 1 MiB, and the 200001st pair of a profile, each
+// named by its line.
+TEST(ExportReader, LimitsNameTheirLine) {
+  const std::string long_line = "0 1\n1 " + std::string((1 << 20) - 1, '2') + "\n";
+  EXPECT_EQ(batch::parse_export("f", long_line, {}).error.substr(0, 12), "f:2: the lin");
+  const std::string at_limit = "0 1\n1 " + std::string((1 << 20) - 2, '2') + "\n";
+  EXPECT_EQ(batch::parse_export("f", at_limit, {}).profiles.at(0).error,
+            "f:2: \"" + std::string(40, '2') + "...\" is beyond the largest real");
+  std::string pairs = "t c\n";
+  for (int k = 0; k <= 200000; ++k) pairs += std::to_string(k) + " 1\n";
+  const batch::Export many = batch::parse_export("f", pairs, {});
+  ASSERT_EQ(many.profiles.size(), 1u);
+  EXPECT_EQ(many.profiles[0].error, "f:200002: more than 200000 pairs");
+  pairs.resize(pairs.rfind("200000 1\n"));
+  EXPECT_EQ(batch::parse_export("f", pairs, {}).profiles[0].time.size(), 200000u);
 }
 
 // Each text, read as the time of a pair by the dialogue's reader, gives the same

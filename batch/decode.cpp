@@ -1,0 +1,223 @@
+// The first step of reading an export: its bytes as UTF-8 text. Instrument software
+// on lab PCs writes UTF-16 as often as UTF-8, and 8-bit code pages in its headers.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "reading.h"
+
+namespace batch::reading {
+namespace {
+
+void append_utf8(std::string& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (code >> 18));
+    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+constexpr std::uint32_t REPLACEMENT = 0xFFFD;
+
+// UTF-16 code units from `from` on (little or big endian) to UTF-8. An odd last byte
+// is dropped.
+std::string from_utf16(std::string_view bytes, std::size_t from, bool big_endian) {
+  std::string out;
+  out.reserve(bytes.size() / 2 + 16);
+  const auto unit = [&](std::size_t at) {
+    const auto hi = static_cast<unsigned char>(bytes[big_endian ? at : at + 1]);
+    const auto lo = static_cast<unsigned char>(bytes[big_endian ? at + 1 : at]);
+    return static_cast<std::uint32_t>(hi << 8 | lo);
+  };
+  for (std::size_t at = from; at + 1 < bytes.size(); at += 2) {
+    std::uint32_t code = unit(at);
+    if (code >= 0xD800 && code < 0xDC00) {
+      const std::uint32_t low = at + 3 < bytes.size() ? unit(at + 2) : 0;
+      if (low >= 0xDC00 && low < 0xE000) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+        at += 2;
+      } else {
+        code = REPLACEMENT;
+      }
+    } else if (code >= 0xDC00 && code < 0xE000) {
+      code = REPLACEMENT;
+    }
+    append_utf8(out, code);
+  }
+  return out;
+}
+
+// The length of the valid UTF-8 character at `p`, or 0.
+std::size_t utf8_length(const unsigned char* p, const unsigned char* end) {
+  const unsigned char c = *p;
+  std::size_t length;
+  std::uint32_t low_bound;
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) length = 2, low_bound = 0x80;
+  else if (c >= 0xE0 && c <= 0xEF) length = 3, low_bound = 0x800;
+  else if (c >= 0xF0 && c <= 0xF4) length = 4, low_bound = 0x10000;
+  else return 0;
+  if (static_cast<std::size_t>(end - p) < length) return 0;
+  std::uint32_t code = c & (0x7F >> length);
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((p[k] & 0xC0) != 0x80) return 0;
+    code = code << 6 | (p[k] & 0x3F);
+  }
+  if (code < low_bound || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return 0;
+  return length;
+}
+
+}  // namespace
+
+bool looks_like_utf16(std::string_view start) {
+  if (start.starts_with("\xFF\xFE") || start.starts_with("\xFE\xFF")) return true;
+  // Without a mark: in the first pairs of bytes, zero in one place and not in the other.
+  std::size_t pairs = 0, low_zero = 0, high_zero = 0;
+  for (std::size_t at = 0; at + 1 < start.size() && pairs < 64; at += 2, ++pairs) {
+    const bool first = start[at] == 0, second = start[at + 1] == 0;
+    if (first && !second) ++high_zero;
+    if (second && !first) ++low_zero;
+  }
+  return pairs >= 2 && (low_zero * 4 >= pairs * 3 || high_zero * 4 >= pairs * 3) && (low_zero == 0 || high_zero == 0);
+}
+
+std::string decode_text(std::string bytes) {
+  const std::string_view view(bytes);
+  if (view.starts_with("\xFF\xFE")) return from_utf16(view, 2, false);
+  if (view.starts_with("\xFE\xFF")) return from_utf16(view, 2, true);
+  if (looks_like_utf16(view.substr(0, 128))) {
+    // ASCII text in UTF-16: its zero bytes come second (little endian) or first.
+    const bool big_endian = view[0] == 0;
+    return from_utf16(view, 0, big_endian);
+  }
+  if (view.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
+  return bytes;
+}
+
+std::string shown(std::string_view text, std::size_t limit) {
+  std::string out;
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* const end = p + text.size();
+  std::size_t characters = 0;
+  while (p < end && characters < limit) {
+    const std::size_t length = utf8_length(p, end);
+    if (length == 0 || (*p < 0x20 && *p != '\t') || *p == 0x7F) {
+      append_utf8(out, REPLACEMENT);
+      ++p;
+    } else {
+      out.append(reinterpret_cast<const char*>(p), length);
+      p += length;
+    }
+    ++characters;
+  }
+  if (p < end) out += "...";
+  return out;
+}
+
+std::string read_file(const std::string& path, std::string& bytes) {
+  const int fd = open_for_reading(path);
+  if (fd < 0) return std::string("cannot open: ") + std::strerror(errno);
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    return "is a directory";
+  }
+  if (S_ISREG(info.st_mode)) bytes.reserve(static_cast<std::size_t>(std::min<off_t>(info.st_size, FILE_LIMIT)) + 1);
+  constexpr std::size_t BLOCK = 1 << 16;
+  // Reading stops early where the text can already not be read: at a NUL byte of a
+  // file that is not UTF-16, or deep into a line longer than the limit; the rest
+  // would only take memory.
+  std::size_t line_start = 0, checked = 0;
+  bool utf16 = false;
+  std::string failure;
+  for (;;) {
+    if (bytes.size() > FILE_LIMIT) {
+      failure = "the file is larger than " + std::to_string(FILE_LIMIT >> 20) + " MiB";
+      break;
+    }
+    const std::size_t had = bytes.size();
+    bytes.resize(had + BLOCK);
+    const ssize_t n = ::read(fd, bytes.data() + had, BLOCK);
+    bytes.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      failure = std::string("cannot read: ") + std::strerror(errno);
+      break;
+    }
+    if (n == 0) break;
+    if (had == 0) utf16 = looks_like_utf16(std::string_view(bytes).substr(0, 128));
+    if (utf16) continue;
+    const std::string_view fresh = std::string_view(bytes).substr(checked);
+    if (std::memchr(fresh.data(), 0, fresh.size()) != nullptr) break;
+    const std::size_t end = fresh.find_last_of("\r\n");
+    if (end != std::string_view::npos) line_start = checked + end + 1;
+    checked = bytes.size();
+    if (bytes.size() - line_start > LINE_LIMIT + 1) break;
+  }
+  ::close(fd);
+  return failure;
+}
+
+std::string quoted(std::string_view text, std::size_t limit) {
+  std::string out(1, '"');
+  out.append(shown(text, limit));
+  out += '"';
+  return out;
+}
+
+}  // namespace batch::reading
+
+namespace batch {
+
+int open_for_reading(const std::string& path) {
+  // Opened without blocking, so that a named pipe without a writer reads as empty
+  // instead of holding up the run; reads then block as usual.
+  constexpr int FLAGS = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  int fd = -1;
+  if (path.size() < PATH_MAX) {
+    fd = ::open(path.c_str(), FLAGS);
+  } else {
+    // A name longer than the system takes in one call: one directory at a time.
+    int dir = path.front() == '/' ? ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
+    std::size_t pos = 0;
+    for (;;) {
+      while (pos < path.size() && path[pos] == '/') ++pos;
+      std::size_t end = path.find('/', pos);
+      const std::string part = path.substr(pos, end == std::string::npos ? end : end - pos);
+      while (end != std::string::npos && end < path.size() && path[end] == '/') ++end;
+      const bool last = end == std::string::npos || end == path.size();
+      const int next = ::openat(dir, part.empty() ? "." : part.c_str(),
+                                last ? FLAGS : O_PATH | O_DIRECTORY | O_CLOEXEC);
+      const int saved = errno;
+      if (dir != AT_FDCWD) ::close(dir);
+      errno = saved;
+      if (next < 0 || last) {
+        fd = next;
+        break;
+      }
+      dir = next;
+      pos = end;
+    }
+  }
+  if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+}  // namespace batch
