@@ -154,6 +154,10 @@ std::vector<std::string> console_messages(std::string_view console, std::string_
 // (driver::use_profile_table(1), points 1..N) from a to b, less the line from (a, base_a) to (b, base_b) when `baseline`.
 double exact_integral(double a, double b, bool baseline, double base_a, double base_b);
 
+// Whether the quadrature's peak area is further from the exact area than the accuracy
+// asked of it: 0.001, or 0.001 of the exact area when that is larger.
+bool misses_exact_area(float peak, double exact);
+
 // The profile's straight pieces, lowest time first, for a plot.
 std::vector<Segment> profile_segments();
 

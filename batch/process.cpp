@@ -234,16 +234,18 @@ std::string stem_of(const std::string& file) {
   return name;
 }
 
-// A profile's label as part of a file name: letters, digits, '.', '-', '=' and '_'
-// kept, every other byte '_', at most 60 bytes.
+// A profile's label as part of a file name: letters, digits, '.', '-' and '=' kept,
+// each run of other bytes one '_', none at either end; at most 60 bytes.
 std::string label_part(const std::string& label) {
   std::string part;
   for (const char c : label) {
     const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-                      c == '-' || c == '=' || c == '_';
-    part += kept ? c : '_';
-    if (part.size() == 60) break;
+                      c == '-' || c == '=';
+    if (kept) part += c;
+    else if (!part.empty() && part.back() != '_') part += '_';
+    if (part.size() >= 60) break;
   }
+  while (!part.empty() && part.back() == '_') part.pop_back();
   return part;
 }
 
@@ -411,8 +413,7 @@ void run_child(const std::string& file, std::size_t profile, const Settings& set
     results["peak_area"] = peak;
     const double exact = exact_integral(from, to, baseline, base_from, base_to);
     results["exact_area"] = exact;
-    const double accuracy = std::max(0.001, 0.001 * std::fabs(exact));
-    if (std::fabs(static_cast<double>(peak) - exact) > accuracy)
+    if (misses_exact_area(peak, exact))
       after.push_back("peak_area is " + real_text(peak) + " but the exact area of the profile is " +
                       real_text(exact) +
                       ": the quadrature missed part of the profile, such as a narrow spike");
@@ -442,6 +443,11 @@ void run_child(const std::string& file, std::size_t profile, const Settings& set
   results["failed"] = failed;
   results["after"] = after;
   finish_child(result_fd, results);
+}
+
+bool misses_exact_area(float peak, double exact) {
+  const double accuracy = std::max(0.001, 0.001 * std::fabs(exact));
+  return std::fabs(static_cast<double>(peak) - exact) > accuracy;
 }
 
 double exact_integral(double a, double b, bool baseline, double base_a, double base_b) {

@@ -190,29 +190,25 @@ Export profiles_of(std::string_view name, const Layout& layout, const ReadOption
       if (headers > 1) result.notes.push_back(std::to_string(headers) + " header lines skipped");
     }
   }
+  // A block that cannot give its profile says why in that profile's row.
   const bool chosen = !options.time_column.empty() || !options.value_column.empty();
   for (const auto& [block, label] : used) {
+    std::string refused;
     if (!block->column_error.empty()) {
-      result.error = file + ": " + block->column_error;
-      break;
+      refused = file + ": " + block->column_error;
+    } else if (block->widest < 2) {
+      refused = file + ": one value per line (" + lines_of(*block) + "): no time column";
+    } else if (block->numeric_columns > 2 && !chosen) {
+      refused = file + ": " + std::to_string(block->numeric_columns) + " columns of numbers (" + lines_of(*block) +
+                "): " + column_list(*block) + "; choose them with --time-column and --value-column";
     }
-    if (block->widest < 2) {
-      result.error = file + ": one value per line (" + lines_of(*block) + "): no time column";
-      break;
-    }
-    if (block->numeric_columns > 2 && !chosen) {
-      result.error = file + ": " + std::to_string(block->numeric_columns) + " columns of numbers (" +
-                     lines_of(*block) + "): " + column_list(*block) +
-                     "; choose them with --time-column and --value-column";
-      break;
+    if (!refused.empty()) {
+      result.profiles.push_back(Profile{label, {}, {}, {}, {}, refused});
+      continue;
     }
     if (block->decimal_comma_seen)
       result.notes.push_back("decimal commas read (line " + std::to_string(block->comma_line) + ")");
     block_profiles(name, *block, options, label, result.profiles);
-  }
-  if (!result.error.empty()) {
-    result.profiles.clear();
-    return result;
   }
   if (result.profiles.size() == 1) result.profiles.front().label.clear();
   return result;

@@ -15,9 +15,10 @@ optional `setup` of key=value lines (# starts a comment):
   env=NAME=VALUE               an environment variable (COMSPEC is otherwise removed)
   chmod=MODE PATH              after the files are in place; PATH . is the directory
   fifo=NAME TEXT               a named pipe whose writer sends TEXT (backslash escapes)
+  symlink=NAME TARGET          a symbolic link
   generate=NAME EXPRESSION     a file holding the value of a Python expression
   limit=fsize BYTES            the largest file the program may write (outputs go through pipes)
-Files made by chmod, fifo and generate belong to the initial state of the directory.
+Files made by chmod, fifo, symlink and generate belong to the initial state of the directory.
 """
 import fcntl, os, resource, shlex, shutil, stat, subprocess, sys, tempfile, threading, time
 
@@ -123,7 +124,11 @@ def run_case(case, programs, record=False):
                 made = eval(text, {})
                 with open(os.path.join(work, name), "wb") as out:
                     out.write(made.encode("latin-1") if isinstance(made, str) else made)
+            elif key == "symlink":
+                os.makedirs(os.path.dirname(os.path.join(work, name)), exist_ok=True)
+                os.symlink(text, os.path.join(work, name))
             elif key == "fifo":
+                os.makedirs(os.path.dirname(os.path.join(work, name)), exist_ok=True)
                 os.mkfifo(os.path.join(work, name), 0o644)
                 data = text.encode("latin-1").decode("unicode_escape").encode("latin-1")
                 writers.append(threading.Thread(target=fifo_writer, args=(os.path.join(work, name), data),
