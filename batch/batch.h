@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace batch {
@@ -65,12 +66,36 @@ struct ReadOptions {
   bool skip_missing = false;   // leave out lines with a missing value instead of refusing
 };
 
+// The line of each pair of a table, kept as runs of consecutive lines: a file's
+// lines of data mostly follow one another, and then this costs nothing per pair.
+class PairLines {
+ public:
+  void push_back(std::int64_t line) {
+    if (runs_.empty() || runs_.back().second + static_cast<std::int64_t>(count_ - runs_.back().first) != line)
+      runs_.emplace_back(count_, line);
+    ++count_;
+  }
+  // `count` pairs on consecutive lines from `line` on.
+  void push_run(std::int64_t line, std::size_t count) {
+    if (runs_.empty() || runs_.back().second + static_cast<std::int64_t>(count_ - runs_.back().first) != line)
+      runs_.emplace_back(count_, line);
+    count_ += count;
+  }
+  std::int64_t operator[](std::size_t k) const;
+  std::size_t size() const { return count_; }
+  void clear() { runs_.clear(), count_ = 0; }
+
+ private:
+  std::vector<std::pair<std::size_t, std::int64_t>> runs_;  // from pair `first` on: line `second`, ...
+  std::size_t count_ = 0;
+};
+
 // One profile: the pairs of a block, or of one group of it, in file order (by time
 // with `sort`).
 struct Profile {
   std::string label;  // empty when the file gives one profile; "COLUMN=value"; a heading
   std::vector<float> time, concentration;
-  std::vector<std::int64_t> line;   // the line of each pair
+  PairLines line;                   // the line of each pair
   std::vector<std::string> notes;   // e.g. "3 lines with a missing value left out"
   std::string error;                // "<name>:<line>: <what>": this profile has no pairs
 };

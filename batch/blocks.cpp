@@ -42,6 +42,12 @@ std::size_t numbers_in(std::string_view text) {
   return count;
 }
 
+std::string_view trim_spaces(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
 bool same_name(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t k = 0; k < a.size(); ++k) {
@@ -103,19 +109,27 @@ std::size_t find_column(const Choice& choice, const std::vector<std::vector<std:
 
 class Finder {
  public:
-  Finder(const ReadOptions& options, Layout& layout)
-      : options_(options), layout_(layout), time_(options.time_column, 0), value_(options.value_column, 1),
+  Finder(std::string_view text, const ReadOptions& options, Layout& layout)
+      : text_end_(text.data() + text.size()), options_(options), layout_(layout), time_(options.time_column, 0), value_(options.value_column, 1),
         group_(options.group_column, 0) {}
 
+  // Reads the line at the start of `lines`' rest.
+  void next(Lines& lines) {
+    if (block_ != nullptr && quick_run(lines)) return;
+    std::string_view text;
+    lines.next(text);
+    line(text, lines.number());
+  }
+
   void line(std::string_view text, std::int64_t number) {
-    if (block_ != nullptr && quick(text, number)) return;
     const std::string_view content = trim(text);
     if (content.empty() || content.front() == '#') return;
     const char separator = block_ != nullptr ? block_->separator : separator_of(content, options_.decimal_comma);
-    split_fields(content, separator, fields_);
+    // Where tabs separate, a tab at either end of the line still bounds an empty field.
+    split_fields(separator == '\t' ? trim_spaces(text) : content, separator, fields_);
     if (std::all_of(fields_.begin(), fields_.end(), [](std::string_view f) { return f.empty(); })) return;
     if (is_data()) {
-      if (block_ == nullptr) open_block(separator, number);
+      if (block_ == nullptr) open_block(separator, number, text.data());
       row(content, number);
     } else {
       text_line(content, separator, number);
@@ -169,7 +183,23 @@ class Finder {
     (void)separator;
   }
 
-  void open_block(char separator, std::int64_t number) {
+  // Room for the rest of a block, estimated from its first lines: the tables grow
+  // once instead of being copied as they double.
+  void reserve(const char* here) {
+    reserved_ = true;
+    const auto so_far = static_cast<std::size_t>(here - block_start_);
+    const std::size_t per_line = std::max<std::size_t>(so_far / SAMPLED_ROWS, 4);
+    const std::size_t rest = static_cast<std::size_t>(text_end_ - here) / per_line + SAMPLED_ROWS;
+    const std::size_t room = block_->time.size() + std::min<std::size_t>(rest + rest / 8, std::size_t{1} << 24);
+    block_->time.reserve(room);
+    block_->value.reserve(room);
+    prefault(block_->time.data() + block_->time.size(), (room - block_->time.size()) * sizeof(float));
+    prefault(block_->value.data() + block_->value.size(), (room - block_->value.size()) * sizeof(float));
+  }
+
+  void open_block(char separator, std::int64_t number, const char* start) {
+    block_start_ = start;
+    reserved_ = false;
     layout_.blocks.emplace_back();
     block_ = &layout_.blocks.back();
     Block& b = *block_;
@@ -201,21 +231,35 @@ class Finder {
   void close_block() {
     if (block_ == nullptr) return;
     block_->numeric_columns = static_cast<std::size_t>(std::count(numeric_.begin(), numeric_.end(), true));
+    for (std::size_t k = numeric_.size(); k > 0 && block_->last_numeric == 0; --k)
+      if (numeric_[k - 1]) block_->last_numeric = k;
     numeric_.clear();
     block_ = nullptr;
   }
 
-  // The usual line of a block at full speed: no group, past the sampled rows, the
-  // block's decimal mark known.
-  bool quick(std::string_view text, std::int64_t number) {
+  // The usual lines of a block at full speed, read where they stand, as many as
+  // come: no group, past the sampled rows. False when the next line is to be read
+  // the general way.
+  bool quick_run(Lines& lines) {
     Block& b = *block_;
-    if (group_.given || b.rows.size() < SAMPLED_ROWS) return false;
+    if (group_.given || b.rows() < SAMPLED_ROWS) return false;
+    if (!reserved_) reserve(lines.rest().data());
     const char mark = b.mark == Decimal::Comma ? ',' : b.mark == Decimal::Point ? '.' : '\0';
+    const std::int64_t first_line = lines.number() + 1;
+    const std::size_t first_pair = b.time.size();
     float time, value;
-    if (!quick_fields(text, b.separator, mark, b.time_column, b.value_column, time, value)) return false;
-    b.rows.push_back({number, time, value, Row::Pair, 0, 0});
-    b.last_line = number;
-    b.widest = std::max(b.widest, b.value_column + 1);
+    for (std::string_view rest = lines.rest(); !rest.empty(); rest = lines.rest()) {
+      const char* const after = quick_fields(rest.data(), rest.data() + rest.size(), b.separator, mark,
+                                             b.time_column, b.value_column, time, value);
+      if (after == nullptr) break;
+      b.time.push_back(time);
+      b.value.push_back(value);
+      lines.pass_line(after);
+    }
+    const std::size_t count = b.time.size() - first_pair;
+    if (count == 0) return false;
+    b.line.push_run(first_line, count);
+    b.last_line = lines.number();
     return true;
   }
 
@@ -223,34 +267,32 @@ class Finder {
     Block& b = *block_;
     b.last_line = number;
     b.widest = std::max(b.widest, fields_.size());
-    if (b.rows.size() < SAMPLED_ROWS) {
+    if (b.rows() < SAMPLED_ROWS) {
       if (numeric_.size() < fields_.size()) numeric_.resize(fields_.size(), false);
       for (std::size_t k = 0; k < fields_.size(); ++k)
         if (starts_numeric(fields_[k])) numeric_[k] = true;
     }
-    Row r{number, 0.0f, 0.0f, Row::Pair, 0, 0};
+    std::uint32_t group = 0;
     if (group_.given) {
       const std::string key(field(b.group_column));
       const auto [at, fresh] = groups_.emplace(key, static_cast<std::uint32_t>(b.groups.size()));
       if (fresh) b.groups.push_back(key);
-      r.group = at->second;
+      group = at->second;
     }
-    const auto bad = [&](Row::Kind kind, std::string what) {
-      r.kind = kind;
-      r.error = static_cast<std::uint32_t>(b.errors.size());
-      b.errors.push_back(std::to_string(number) + ": " + std::move(what));
-      b.rows.push_back(r);
+    const auto bad = [&](Special::Kind kind, const std::string& what) {
+      b.specials.push_back({number, b.time.size(), group, kind, std::to_string(number) + ": " + what});
     };
-    if (fields_.size() <= b.time_column) return bad(Row::Bad, quoted(content) + " has no time");
+    float time_value = 0.0f, value_value = 0.0f;
+    if (fields_.size() <= b.time_column) return bad(Special::Bad, quoted(content) + " has no time");
     if (fields_.size() <= b.value_column)
-      return bad(Row::Bad, quoted(content) + " has no concentration");
+      return bad(Special::Bad, quoted(content) + " has no concentration");
     const Decimal before = b.mark;
-    const Value time = read_value(fields_[b.time_column], b.separator, b.mark, options_.decimal_comma, r.time);
+    const Value time = read_value(fields_[b.time_column], b.separator, b.mark, options_.decimal_comma, time_value);
     if (time != Value::Number && time != Value::Missing)
-      return bad(Row::Bad, what(time, fields_[b.time_column], before, b.time_column));
-    const Value value = read_value(fields_[b.value_column], b.separator, b.mark, options_.decimal_comma, r.value);
+      return bad(Special::Bad, what(time, fields_[b.time_column], before, b.time_column));
+    const Value value = read_value(fields_[b.value_column], b.separator, b.mark, options_.decimal_comma, value_value);
     if (value != Value::Number && value != Value::Missing)
-      return bad(Row::Bad, what(value, fields_[b.value_column], before, b.value_column));
+      return bad(Special::Bad, what(value, fields_[b.value_column], before, b.value_column));
     if (before == Decimal::Unknown && b.mark == Decimal::Comma && !options_.decimal_comma) {
       b.decimal_comma_seen = true;
       b.comma_line = number;
@@ -258,12 +300,15 @@ class Finder {
     if (before == Decimal::Unknown && b.mark != Decimal::Unknown) b.mark_line = number;
     if (time == Value::Missing || value == Value::Missing) {
       const std::string_view missing = time == Value::Missing ? fields_[b.time_column] : fields_[b.value_column];
-      return bad(Row::Missing, (missing.empty() ? std::string("an empty field") : quoted(missing)) +
+      return bad(Special::Missing, (missing.empty() ? std::string("an empty field") : quoted(missing)) +
                                    " in column " +
                                    std::to_string((time == Value::Missing ? b.time_column : b.value_column) + 1) +
                                    " is a missing value; use --missing skip to leave such lines out");
     }
-    b.rows.push_back(r);
+    b.time.push_back(time_value);
+    b.value.push_back(value_value);
+    b.line.push_back(number);
+    if (group_.given) b.group.push_back(group);
   }
 
   std::string what(Value value, std::string_view field, Decimal before, std::size_t column) const {
@@ -295,6 +340,9 @@ class Finder {
     std::string single;  // the field of a line of one field, unquoted
   };
 
+  const char* text_end_;
+  const char* block_start_ = nullptr;
+  bool reserved_ = false;
   const ReadOptions& options_;
   Layout& layout_;
   Choice time_, value_, group_;
@@ -318,10 +366,9 @@ std::string Block::title() const {
 
 Layout find_blocks(std::string_view text, const ReadOptions& options) {
   Layout layout;
-  Finder finder(options, layout);
+  Finder finder(text, options, layout);
   Lines lines(text);
-  std::string_view line;
-  while (lines.next(line)) finder.line(line, lines.number());
+  while (!lines.rest().empty()) finder.next(lines);
   finder.finish();
   layout.lines = lines.number();
   return layout;

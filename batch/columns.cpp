@@ -342,11 +342,40 @@ Value read_value(std::string_view field, char separator, Decimal& decimal, bool 
   return clock_time(field) ? Value::ClockTime : Value::NotANumber;
 }
 
-bool quick_fields(std::string_view line, char separator, char mark, std::size_t time_column,
-                  std::size_t value_column, float& time, float& value) {
-  const char* p = line.data();
-  const char* const end = p + line.size();
+namespace {
+
+// The usual line of all: time and value as its first two fields.
+const char* quick_pair(const char* p, const char* end, char separator, char mark, float& time, float& value) {
+  const auto line_end = [&](const char* q) { return q == end || *q == '\n' || *q == '\r'; };
+  const auto spaces = [&](const char* q) {
+    while (q < end && (*q == ' ' || (*q == '\t' && separator != '\t'))) ++q;
+    return q;
+  };
+  if (separator == ' ') {
+    while (p < end && is_blank(*p)) ++p;
+    p = quick_value(p, end, time, mark);
+    if (p == nullptr || line_end(p) || !is_blank(*p)) return nullptr;
+    while (p < end && is_blank(*p)) ++p;
+    p = quick_value(p, end, value, mark);
+    return p != nullptr && (line_end(p) || is_blank(*p)) ? p : nullptr;
+  }
+  p = quick_value(spaces(p), end, time, mark);
+  if (p == nullptr) return nullptr;
+  p = spaces(p);
+  if (line_end(p) || *p != separator) return nullptr;
+  p = quick_value(spaces(p + 1), end, value, mark);
+  if (p == nullptr) return nullptr;
+  const char* const after = spaces(p);
+  return line_end(after) || *after == separator ? p : nullptr;
+}
+
+}  // namespace
+
+const char* quick_fields(const char* p, const char* end, char separator, char mark, std::size_t time_column,
+                         std::size_t value_column, float& time, float& value) {
+  if (time_column == 0 && value_column == 1) return quick_pair(p, end, separator, mark, time, value);
   const std::size_t last = std::max(time_column, value_column);
+  const auto line_end = [&](const char* q) { return q == end || *q == '\n' || *q == '\r'; };
   const auto spaces = [&](const char* q) {  // the blanks a field's trimming removes
     while (q < end && (*q == ' ' || (*q == '\t' && separator != '\t'))) ++q;
     return q;
@@ -358,31 +387,31 @@ bool quick_fields(std::string_view line, char separator, char mark, std::size_t 
     if (column == time_column || column == value_column) {
       float& into = column == time_column ? time : value;
       p = quick_value(p, end, into, mark);
-      if (p == nullptr) return false;
+      if (p == nullptr) return nullptr;
       if (column == last) {
-        // The field must end here: the line's end, a blank, or the separator.
-        if (p == end) return true;
-        if (separator == ' ') return is_blank(*p);
-        p = spaces(p);
-        return p == end || *p == separator;
+        // The field must end here: at the line's end, a blank, or the separator.
+        if (line_end(p) || (separator == ' ' && is_blank(*p))) return p;
+        if (separator == ' ') return nullptr;
+        const char* const after = spaces(p);
+        return line_end(after) || *after == separator ? p : nullptr;
       }
       if (separator == ' ') {
-        if (p == end || !is_blank(*p)) return false;
+        if (line_end(p) || !is_blank(*p)) return nullptr;
       } else {
         p = spaces(p);
-        if (p == end || *p != separator) return false;
+        if (line_end(p) || *p != separator) return nullptr;
       }
     } else {
       // A field passed over: no quote in it, which could hide a separator.
-      while (p < end && (separator == ' ' ? !is_blank(*p) : *p != separator)) {
-        if (*p == '"') return false;
+      while (!line_end(p) && (separator == ' ' ? !is_blank(*p) : *p != separator)) {
+        if (*p == '"') return nullptr;
         ++p;
       }
-      if (p == end) return false;
+      if (line_end(p)) return nullptr;
     }
     if (separator == ' ') {
       while (p < end && is_blank(*p)) ++p;
-      if (p == end) return false;
+      if (line_end(p)) return nullptr;
     } else {
       ++p;
     }

@@ -2,6 +2,7 @@
 // on lab PCs writes UTF-16 as often as UTF-8, and 8-bit code pages in its headers.
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -131,6 +132,41 @@ std::string shown(std::string_view text, std::size_t limit) {
   return out;
 }
 
+FileText::~FileText() {
+  if (map_ != nullptr) ::munmap(map_, map_size_);
+}
+
+std::string FileText::load(const std::string& path) {
+  const int fd = open_for_reading(path);
+  if (fd < 0) return std::string("cannot open: ") + std::strerror(errno);
+  struct stat info {};
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  if (regular && info.st_size > 0 && static_cast<std::size_t>(info.st_size) <= FILE_LIMIT) {
+    // All its pages at once: a file is read from end to end.
+    const auto size = static_cast<std::size_t>(info.st_size);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (map != MAP_FAILED) {
+      ::close(fd);
+      const std::string_view bytes(static_cast<const char*>(map), size);
+      if (looks_like_utf16(bytes.substr(0, 128))) {
+        owned_ = decode_text(std::string(bytes));
+        ::munmap(map, size);
+        text_ = owned_;
+      } else {
+        map_ = map, map_size_ = size;
+        text_ = bytes.starts_with("\xEF\xBB\xBF") ? bytes.substr(3) : bytes;
+      }
+      return {};
+    }
+  }
+  ::close(fd);
+  std::string bytes;
+  const std::string failure = read_file(path, bytes);
+  owned_ = decode_text(std::move(bytes));
+  text_ = owned_;
+  return failure;
+}
+
 std::string read_file(const std::string& path, std::string& bytes) {
   const int fd = open_for_reading(path);
   if (fd < 0) return std::string("cannot open: ") + std::strerror(errno);
@@ -139,8 +175,10 @@ std::string read_file(const std::string& path, std::string& bytes) {
     ::close(fd);
     return "is a directory";
   }
-  if (S_ISREG(info.st_mode)) bytes.reserve(static_cast<std::size_t>(std::min<off_t>(info.st_size, FILE_LIMIT)) + 1);
   constexpr std::size_t BLOCK = 1 << 16;
+  // Room for the whole file and one more block, so that the read that finds its end
+  // does not move it.
+  if (S_ISREG(info.st_mode)) bytes.reserve(static_cast<std::size_t>(std::min<off_t>(info.st_size, FILE_LIMIT)) + BLOCK);
   // Reading stops early where the text can already not be read: at a NUL byte of a
   // file that is not UTF-16, or deep into a line longer than the limit; the rest
   // would only take memory.

@@ -1,6 +1,7 @@
 // The second step: the text cut into lines. Exports end their lines with LF, with
 // CR LF, or (older programs) with a lone CR; one file may even mix them.
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -43,9 +44,44 @@ bool Lines::next(std::string_view& line) {
   return true;
 }
 
+void Lines::pass_line_slowly(const char* inside) {
+  ++number_;
+  const char* const end = rest_.data() + rest_.size();
+  const char* p = inside;
+  if (lone_cr_) {
+    while (p < end && *p != '\n' && *p != '\r') ++p;
+    if (p < end && *p == '\r') p += p + 1 < end && p[1] == '\n' ? 2 : 1;
+    else if (p < end) ++p;
+  } else if (p < end && *p == '\n') {
+    ++p;
+  } else if (end - p >= 2 && p[0] == '\r' && p[1] == '\n') {
+    p += 2;
+  } else {
+    p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+    p = p == nullptr ? end : p + 1;
+  }
+  rest_.remove_prefix(static_cast<std::size_t>(p - rest_.data()));
+}
+
 std::string unreadable_line(std::string_view text) {
   const bool any_nul = std::memchr(text.data(), 0, text.size()) != nullptr;
-  if (!any_nul && text.size() <= LINE_LIMIT) return {};
+  // A line longer than the limit leaves a stretch of LINE_LIMIT + 1 bytes without a
+  // line end. Each step looks for the last line end in such a stretch, so a file of
+  // ordinary lines is passed over a stretch at a time.
+  bool too_long = false;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (static_cast<std::size_t>(end - p) > LINE_LIMIT) {
+    const auto* lf = static_cast<const char*>(::memrchr(p, '\n', LINE_LIMIT + 1));
+    const auto* cr = static_cast<const char*>(::memrchr(p, '\r', LINE_LIMIT + 1));
+    const char* const last = lf == nullptr ? cr : cr == nullptr ? lf : std::max(lf, cr);
+    if (last == nullptr) {
+      too_long = true;
+      break;
+    }
+    p = last + 1;
+  }
+  if (!any_nul && !too_long) return {};
   Lines lines(text);
   std::string_view line;
   while (lines.next(line)) {

@@ -16,7 +16,6 @@ namespace {
 
 using reading::Block;
 using reading::Layout;
-using reading::Row;
 using reading::quoted;
 using reading::shown;
 
@@ -41,7 +40,7 @@ std::string named(const Block& block) {
 
 // "1 "Subject", 2 "Wt", ..." for the columns of a block.
 std::string column_list(const Block& block) {
-  const std::size_t count = std::max(block.widest, block.names.size());
+  const std::size_t count = std::max(block.last_numeric, block.names.size());
   constexpr std::size_t SHOWN = 12;
   std::string text;
   for (std::size_t k = 0; k < count && k < SHOWN; ++k) {
@@ -66,16 +65,20 @@ std::string no_data(const Layout& layout) {
 }
 
 // The profiles of one block: one, or one per group, in order of first appearance.
-void block_profiles(std::string_view name, const Block& block, const ReadOptions& options, const std::string& label,
+// The first line that gives no pair (a missing value, unless they are skipped, or a
+// bad one) is the profile's error. Without groups the block's tables become the
+// profile's as they are.
+void block_profiles(std::string_view name, Block& block, const ReadOptions& options, const std::string& label,
                     std::vector<Profile>& out) {
-  const std::size_t groups = options.group_column.empty() ? 1 : block.groups.size();
+  const bool grouped = !options.group_column.empty();
+  const std::size_t groups = grouped ? block.groups.size() : 1;
   const std::size_t first = out.size();
   out.resize(first + groups);
   std::vector<std::size_t> skipped(groups, 0);
   for (std::size_t g = 0; g < groups; ++g) {
     Profile& p = out[first + g];
     p.label = label;
-    if (!options.group_column.empty()) {
+    if (grouped) {
       const std::string column =
           block.group_column < block.names.size() && !block.names[block.group_column].empty()
               ? block.names[block.group_column]
@@ -83,30 +86,52 @@ void block_profiles(std::string_view name, const Block& block, const ReadOptions
       p.label += (p.label.empty() ? "" : "; ") + shown(column, 40) + "=" + shown(block.groups[g], 60);
     }
   }
-  if (groups == 1) {
-    out[first].time.reserve(block.rows.size());
-    out[first].concentration.reserve(block.rows.size());
-    out[first].line.reserve(block.rows.size());
-  }
   const std::string prefix = std::string(name) + ":";
-  for (const Row& row : block.rows) {
-    Profile& p = out[first + row.group];
-    if (!p.error.empty()) continue;
-    if (row.kind == Row::Missing && options.skip_missing) {
-      ++skipped[row.group];
+  // The pairs before each group's first refusal, and its text.
+  std::vector<std::size_t> good(groups, block.time.size());
+  for (const reading::Special& special : block.specials) {
+    if (special.kind == reading::Special::Missing && options.skip_missing) {
+      ++skipped[special.group];
       continue;
     }
-    if (row.kind != Row::Pair) {
-      p.error = prefix + block.errors[row.error];
-      continue;
+    Profile& p = out[first + special.group];
+    if (p.error.empty()) {
+      p.error = prefix + special.what;
+      good[special.group] = special.before;
     }
-    if (p.time.size() == static_cast<std::size_t>(driver::CAPACITY)) {
-      p.error = prefix + std::to_string(row.line) + ": more than " + std::to_string(driver::CAPACITY) + " pairs";
-      continue;
+  }
+  const auto too_many = [&](Profile& p, std::size_t limit, std::int64_t line) {
+    // The 200001st pair comes before the first refusal: it is the error.
+    if (p.time.size() < static_cast<std::size_t>(driver::CAPACITY)) return false;
+    (void)limit;
+    p.error = prefix + std::to_string(line) + ": more than " + std::to_string(driver::CAPACITY) + " pairs";
+    return true;
+  };
+  if (!grouped) {
+    Profile& p = out[first];
+    const std::size_t kept = good[0];
+    if (kept > static_cast<std::size_t>(driver::CAPACITY)) {
+      p.error = prefix + std::to_string(block.line[driver::CAPACITY]) + ": more than " +
+                std::to_string(driver::CAPACITY) + " pairs";
+    } else if (p.error.empty()) {
+      p.time = std::move(block.time);
+      p.concentration = std::move(block.value);
+      p.line = std::move(block.line);
     }
-    p.time.push_back(row.time);
-    p.concentration.push_back(row.value);
-    p.line.push_back(row.line);
+  } else {
+    std::vector<bool> full(groups, false);
+    for (std::size_t k = 0; k < block.time.size(); ++k) {
+      const std::uint32_t g = block.group[k];
+      Profile& p = out[first + g];
+      if (k >= good[g] || full[g]) continue;
+      if (too_many(p, good[g], block.line[k])) {
+        full[g] = true;
+        continue;
+      }
+      p.time.push_back(block.time[k]);
+      p.concentration.push_back(block.value[k]);
+      p.line.push_back(block.line[k]);
+    }
   }
   for (std::size_t g = 0; g < groups; ++g) {
     Profile& p = out[first + g];
@@ -144,12 +169,25 @@ void block_profiles(std::string_view name, const Block& block, const ReadOptions
       sorted.concentration.push_back(p.concentration[k]);
       sorted.line.push_back(p.line[k]);
     }
-    p.time.swap(sorted.time), p.concentration.swap(sorted.concentration), p.line.swap(sorted.line);
+    p.time.swap(sorted.time), p.concentration.swap(sorted.concentration), std::swap(p.line, sorted.line);
     p.notes.push_back("pairs sorted by time");
   }
 }
 
-Export profiles_of(std::string_view name, const Layout& layout, const ReadOptions& options) {
+}  // namespace
+
+std::int64_t PairLines::operator[](std::size_t k) const {
+  const auto run = std::upper_bound(runs_.begin(), runs_.end(), k,
+                                    [](std::size_t at, const std::pair<std::size_t, std::int64_t>& r) {
+                                      return at < r.first;
+                                    }) -
+                   1;
+  return run->second + static_cast<std::int64_t>(k - run->first);
+}
+
+namespace reading {
+
+Export profiles_of(std::string_view name, Layout& layout, const ReadOptions& options) {
   Export result;
   const std::string file(name);
   if (layout.blocks.empty()) {
@@ -157,10 +195,10 @@ Export profiles_of(std::string_view name, const Layout& layout, const ReadOption
     return result;
   }
   // The blocks used, each with its label.
-  std::vector<std::pair<const Block*, std::string>> used;
+  std::vector<std::pair<Block*, std::string>> used;
   if (!options.section.empty()) {
     const std::string wanted = lower(options.section);
-    for (const Block& block : layout.blocks)
+    for (Block& block : layout.blocks)
       for (const reading::HeadingLine& line : block.heading)
         if (lower(line.text).find(wanted) != std::string::npos) {
           used.emplace_back(&block, shown(line.shown(), 80));
@@ -175,9 +213,9 @@ Export profiles_of(std::string_view name, const Layout& layout, const ReadOption
       return result;
     }
   } else {
-    const Block* longest = &layout.blocks.front();
-    for (const Block& block : layout.blocks)
-      if (block.rows.size() > longest->rows.size()) longest = &block;
+    Block* longest = &layout.blocks.front();
+    for (Block& block : layout.blocks)
+      if (block.rows() > longest->rows()) longest = &block;
     used.emplace_back(longest, std::string());
     if (layout.blocks.size() > 1) {
       const std::size_t others = layout.blocks.size() - 1;
@@ -214,14 +252,19 @@ Export profiles_of(std::string_view name, const Layout& layout, const ReadOption
   return result;
 }
 
-Export from_text(std::string_view name, const std::string& text, const ReadOptions& options) {
+}  // namespace reading
+
+namespace {
+
+Export from_text(std::string_view name, std::string_view text, const ReadOptions& options) {
   const std::string unreadable = reading::unreadable_line(text);
   if (!unreadable.empty()) {
     Export failed;
     failed.error = std::string(name) + ":" + unreadable;
     return failed;
   }
-  return profiles_of(name, reading::find_blocks(text, options), options);
+  reading::Layout layout = reading::find_blocks(text, options);
+  return reading::profiles_of(name, layout, options);
 }
 
 }  // namespace
@@ -231,14 +274,14 @@ Export parse_export(std::string_view name, std::string_view bytes, const ReadOpt
 }
 
 Export read_export(const std::string& path, const ReadOptions& options) {
-  std::string bytes;
-  const std::string failure = reading::read_file(path, bytes);
+  reading::FileText file;
+  const std::string failure = file.load(path);
   if (!failure.empty()) {
     Export failed;
     failed.error = path + ": " + failure;
     return failed;
   }
-  return from_text(path, reading::decode_text(std::move(bytes)), options);
+  return from_text(path, file.text(), options);
 }
 
 }  // namespace batch

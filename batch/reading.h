@@ -28,6 +28,25 @@ std::string decode_text(std::string bytes);
 inline constexpr std::size_t FILE_LIMIT = std::size_t{512} << 20;
 inline constexpr std::size_t LINE_LIMIT = std::size_t{1} << 20;
 
+// The text of a file as UTF-8 (see decode_text): a regular file in UTF-8 is mapped
+// into memory and read where it lies; any other is read and converted.
+class FileText {
+ public:
+  FileText() = default;
+  FileText(const FileText&) = delete;
+  FileText& operator=(const FileText&) = delete;
+  ~FileText();
+  // Loads the file; an error text as read_file gives, or empty.
+  std::string load(const std::string& path);
+  std::string_view text() const { return text_; }
+
+ private:
+  std::string owned_;
+  void* map_ = nullptr;
+  std::size_t map_size_ = 0;
+  std::string_view text_;
+};
+
 // The bytes of a file, or an error text ("cannot open: ...", "is a directory", "the
 // file is larger than ..."). Reading may stop early at a NUL byte or inside an
 // overlong line, which unreadable_line then names.
@@ -56,11 +75,24 @@ class Lines {
   // The next line without its end; false after the last.
   bool next(std::string_view& line);
   std::int64_t number() const { return number_; }
+  // What is not yet read, from the start of the next line.
+  std::string_view rest() const { return rest_; }
+  // Passes over the line that starts the rest, whose reader stopped at `inside`.
+  void pass_line(const char* inside) {
+    const char* const end = rest_.data() + rest_.size();
+    if (!lone_cr_ && inside < end && *inside == '\n') {
+      ++number_;
+      rest_ = std::string_view(inside + 1, static_cast<std::size_t>(end - inside - 1));
+      return;
+    }
+    pass_line_slowly(inside);
+  }
 
  private:
   std::string_view rest_;
   std::int64_t number_ = 0;
   bool lone_cr_ = false;  // some CR ends a line alone: every line end is looked for byte by byte
+  void pass_line_slowly(const char* inside);
 };
 
 // The first line that cannot be read as text, as "<line>: <what>": one holding a NUL
@@ -115,10 +147,12 @@ enum class Value : unsigned char {
 Value read_value(std::string_view field, char separator, Decimal& decimal, bool decimal_comma, float& value);
 
 // The usual line at full speed: the fields `time_column` and `value_column` (0-based)
-// of a line without quotes, read as plain values under the decimal mark. False to
-// leave the line to the general path, which reads the same values from it.
-bool quick_fields(std::string_view line, char separator, char mark, std::size_t time_column,
-                  std::size_t value_column, float& time, float& value);
+// of the line that starts at `p` (and ends at LF, CR or `end`), without quotes, read
+// as plain values under the decimal mark. Returns the place after the last of the two,
+// or nullptr to leave the line to the general path, which reads the same values from
+// it.
+const char* quick_fields(const char* p, const char* end, char separator, char mark, std::size_t time_column,
+                         std::size_t value_column, float& time, float& value);
 
 // ---------------------------------------------------------------------------
 // blocks.cpp
@@ -131,22 +165,26 @@ struct HeadingLine {
   const std::string& shown() const { return single.empty() ? text : single; }
 };
 
-// One data line of a block.
-struct Row {
-  enum Kind : unsigned char { Pair, Missing, Bad };
+// A data line of a block that gives no pair: a missing value, or a bad one.
+struct Special {
+  enum Kind : unsigned char { Missing, Bad };
   std::int64_t line;
-  float time, value;
-  Kind kind;
+  std::size_t before;   // the block's pairs before it
   std::uint32_t group;  // the group's number in the block (0 without groups)
-  std::uint32_t error;  // for Bad: the message's place in Block::errors
+  Kind kind;
+  std::string what;     // "<line>: <what>"
 };
 
 struct Block {
   std::vector<HeadingLine> heading;     // the text lines above it, since the block before
   std::vector<std::string> names;       // the column names (empty: none), one per column
   std::vector<std::string> groups;      // the groups' values, in order of first appearance
-  std::vector<Row> rows;
-  std::vector<std::string> errors;      // "<line>: <what>" texts of the Bad rows
+  // The pairs, in file order, and where each comes from.
+  std::vector<float> time, value;
+  PairLines line;
+  std::vector<std::uint32_t> group;     // each pair's group, with groups only
+  std::vector<Special> specials;        // the other data lines, in file order
+  std::size_t rows() const { return time.size() + specials.size(); }
   std::int64_t first_line = 0, last_line = 0;
   char separator = ' ';
   Decimal mark = Decimal::Unknown;      // the decimal mark its values use
@@ -155,6 +193,7 @@ struct Block {
   std::int64_t comma_line = 0;
   std::string title_line;               // the nearest heading line of one field
   std::size_t numeric_columns = 0;      // columns holding numbers in the first lines
+  std::size_t last_numeric = 0;         // the last of them, counted from 1
   std::size_t widest = 0;               // the most fields of a line
   std::size_t time_column = 0, value_column = 1, group_column = 0;  // 0-based
   std::string column_error;             // a chosen column the block does not have
@@ -172,5 +211,12 @@ struct Layout {
 };
 
 Layout find_blocks(std::string_view text, const ReadOptions& options);
+
+// Makes the pages of a buffer that is about to be written present at once (where the
+// system can; otherwise nothing). prefault_linux.cpp.
+void prefault(void* start, std::size_t bytes);
+
+// The profiles of a file's blocks (which are moved from).
+Export profiles_of(std::string_view name, Layout& layout, const ReadOptions& options);
 
 }  // namespace batch::reading

@@ -124,6 +124,13 @@ const ReaderCase READER_CASES[] = {
     {"1,2\n,3\n", {}, {}, {}, "f.csv:2: an empty field in column 1 is a missing value; use --missing skip to leave such lines out"},
     {"0\t1\n1\tn.a.\n2\t-\n3\tNaN\n4\t3\n", skip_missing(), {{"", {{0, 1}, {4, 3}}, {"3 lines with a missing value left out"}}}, {}, ""},
     {"0;1\n;;;\n2;3\n", {}, {{"", {{0, 1}, {2, 3}}}}, {}, ""},
+    {"0\t1\t5\t6\n1\t2\t\t\n2\t3\t7\t8\n", columns("3", "4"), {}, {},
+     "f.csv:2: an empty field in column 3 is a missing value; use --missing skip to leave such lines out"},
+    {"0\t1\t5\t6\n1\t2\t\t\n2\t3\t7\t8\n", [] {
+       batch::ReadOptions o = columns("3", "4");
+       o.skip_missing = true;
+       return o;
+     }(), {{"", {{5, 6}, {7, 8}}, {"1 line with a missing value left out"}}}, {}, ""},
     // Time order: equal times are allowed; a time that goes back is refused or sorted.
     {"0 1\n1 2\n1 3\n", {}, {{"", {{0, 1}, {1, 2}, {1, 3}}}}, {}, ""},
     {"0 1\n2 3\n1 4\n", {}, {}, {},
@@ -280,6 +287,61 @@ TEST(ExportReader, ConvertsLikeTheDialogue) {
   }
   close_data_unit();
   testsupport::remove_dir(dir);
+}
+
+}  // namespace
+
+namespace {
+
+// Past its first lines a block is read in place, field by field; every line must give
+// the pair the general path gives, whatever the separator, the blanks around it, the
+// line ends, the value's form or a third column; and a bad value there is the same
+// error. The general path's answer for a line: the line alone, after a first line
+// that fixes the decimal point (a block's first lines are read the general way).
+TEST(ExportReader, InPlaceReadingAgreesWithTheGeneralPath) {
+  const std::string good[] = {"0",     "-0",     "1.5",   "+2.25", ".5",   "7.",   "1e3",  "-2.5E-2", "1e-45",
+                              "123456789012345678901234", "3.4028234e38", "\"4\"", "0015", "5", "2e+1"};
+  const struct {
+    std::string separator, end;
+    bool third;
+  } shapes[] = {{" ", "\n", false},  {"\t", "\r\n", false}, {" ; ", "\n", true},
+                {",", "\r", false},  {"  \t ", "\n", true}, {"\t", "\n", true}};
+  for (const auto& shape : shapes) {
+    const std::string third = shape.third ? shape.separator + "9" : "";
+    batch::ReadOptions options;
+    if (shape.third) options.value_column = "2";
+    std::string bytes;
+    Pairs expected;
+    std::string expected_error;
+    for (std::size_t k = 0; k < 41; ++k) {
+      // The last line's value is beyond the largest real.
+      const std::string line = std::to_string(k) + shape.separator + (k < 40 ? good[k % std::size(good)] : "1e0400") +
+                               third;
+      bytes += line + shape.end;
+      const batch::Export alone = batch::parse_export("f", "-0.5" + shape.separator + "1" + third + "\n" + line, options);
+      ASSERT_EQ(alone.profiles.size(), 1u) << line;
+      const batch::Profile& p = alone.profiles[0];
+      if (!p.error.empty()) {
+        expected_error = "f:" + std::to_string(k + 1) + p.error.substr(p.error.find(':', 2));
+        break;
+      }
+      expected.emplace_back(p.time.at(1), p.concentration.at(1));
+    }
+    const batch::Export got = batch::parse_export("f", bytes, options);
+    const std::string shown = testsupport::visible(bytes.substr(0, 80));
+    ASSERT_EQ(got.profiles.size(), 1u) << shown;
+    EXPECT_EQ(got.profiles[0].error, expected_error) << shown;
+    // The pairs before the error, bit for bit, read without it.
+    const batch::Export before = batch::parse_export("f", bytes.substr(0, bytes.rfind("40" + shape.separator)), options);
+    ASSERT_EQ(before.profiles.size(), 1u) << shown;
+    const batch::Profile& p = before.profiles[0];
+    ASSERT_EQ(p.time.size(), expected.size()) << shown << p.error;
+    for (std::size_t k = 0; k < expected.size(); ++k) {
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(p.time[k]), std::bit_cast<std::uint32_t>(expected[k].first)) << k;
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(p.concentration[k]), std::bit_cast<std::uint32_t>(expected[k].second))
+          << shown << " line " << k + 1;
+    }
+  }
 }
 
 }  // namespace
