@@ -86,9 +86,10 @@ class Output {
 int main(int argc, char** argv) {
   CLI::App app{
       "Integrates the piecewise-linear concentration profile of each data file like\n"
-      "quintolex does and writes one table row per file, in input order. Each file is\n"
-      "processed in a child process of its own: a file that fails gets an error row and\n"
-      "the others go on. Exit status: 0 all rows ok, 1 some row has an error, 2 usage.",
+      "quintolex does and writes one table row per profile (a file's block of data, or\n"
+      "each of its sections or groups), in input order. Each profile is processed in a\n"
+      "child process of its own: one that fails gets an error row and the others go on.\n"
+      "Exit status: 0 all rows ok, 1 some row has an error, 2 usage.",
       "quintolex-batch"};
   std::vector<std::string> files;
   std::string output, format = "csv", plot_dir, from_text, to_text, baseline = "none",
@@ -96,15 +97,17 @@ int main(int argc, char** argv) {
   bool decimal_comma = false, sort = false;
   std::string time_column, value_column, group_column, section, missing = "refuse";
   int jobs = static_cast<int>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
-  app.add_option("FILE", files, "Data files: one (time, concentration) pair per line");
+  app.add_option("FILE", files, "Data files: (time, concentration) pairs, a pair per line");
   app.add_option("-o,--output", output, "Write the table to FILE (default: standard output)")
       ->type_name("FILE");
   app.add_option("--format", format,
                  "csv (RFC 4180, LF line ends; messages quoted over several lines), tsv "
-                 "(\\t \\n \\r \\\\ escapes), or json (JSON Lines: one object per file)")
+                 "(\\t \\n \\r \\\\ escapes), or json (JSON Lines: one object per row)")
       ->check(CLI::IsMember({"csv", "tsv", "json"}))
       ->capture_default_str();
-  app.add_option("--plot", plot_dir, "Write DIR/<file stem>.svg for every file that loads")
+  app.add_option("--plot", plot_dir,
+                 "Write DIR/<file stem>.svg for every profile that loads (DIR/<stem>_<profile>.svg "
+                 "for each profile of a file of several)")
       ->type_name("DIR");
   app.add_option("--from", from_text, "Integration window start (default: the first time)")
       ->type_name("T");
@@ -138,7 +141,7 @@ int main(int argc, char** argv) {
                  "such lines out")
       ->check(CLI::IsMember({"refuse", "skip"}))
       ->capture_default_str();
-  app.add_option("-j,--jobs", jobs, "Files processed in parallel (default: the processors)")
+  app.add_option("-j,--jobs", jobs, "Profiles processed in parallel (default: the processors)")
       ->check(CLI::Range(1, 4096))
       ->type_name("N");
   app.add_option("--files-from", files_from,

@@ -185,8 +185,8 @@ const ReaderCase READER_CASES[] = {
     // Files without data say what they hold.
     {"# nothing but comments\n\n   \n", {}, {}, {}, "f.csv: no data: only blank lines and comments"},
     {"", {}, {}, {}, "f.csv: no data: the file is empty"},
-    {"Version\t2.0\nCycle_1\t850,29.9,0.09\n", {}, {}, {},
-     "f.csv: no data: no line of numbers; line 2 reads \"Cycle_1\t850,29.9,0.09\""},
+    {"Version\t2.0\nRow_1\t850,29.9,0.09\n", {}, {}, {},
+     "f.csv: no data: no line of numbers; line 2 reads \"Row_1\t850,29.9,0.09\""},
 };
 
 std::vector<Expected> profiles_of(const batch::Export& got) {
