@@ -37,32 +37,48 @@ void append_utf8(std::string& out, std::uint32_t code) {
 
 constexpr std::uint32_t REPLACEMENT = 0xFFFD;
 
-// UTF-16 code units from `from` on (little or big endian) to UTF-8. An odd last byte
-// is dropped.
-std::string from_utf16(std::string_view bytes, std::size_t from, bool big_endian) {
-  std::string out;
-  out.reserve(bytes.size() / 2 + 16);
-  const auto unit = [&](std::size_t at) {
-    const auto hi = static_cast<unsigned char>(bytes[big_endian ? at : at + 1]);
-    const auto lo = static_cast<unsigned char>(bytes[big_endian ? at + 1 : at]);
-    return static_cast<std::uint32_t>(hi << 8 | lo);
+// UTF-16 code units to UTF-8; an odd last byte is dropped. Exports are mostly ASCII, a
+// byte for each unit: that part is written in place, and the rest character by
+// character from the first unit that is not ASCII on.
+template <bool BIG>
+std::string from_utf16(const unsigned char* data, std::size_t units) {
+  const auto unit = [data](std::size_t k) {
+    return static_cast<std::uint32_t>(BIG ? data[2 * k] << 8 | data[2 * k + 1]
+                                                 : data[2 * k + 1] << 8 | data[2 * k]);
   };
-  for (std::size_t at = from; at + 1 < bytes.size(); at += 2) {
-    std::uint32_t code = unit(at);
-    if (code >= 0xD800 && code < 0xDC00) {
-      const std::uint32_t low = at + 3 < bytes.size() ? unit(at + 2) : 0;
-      if (low >= 0xDC00 && low < 0xE000) {
-        code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-        at += 2;
-      } else {
-        code = REPLACEMENT;
-      }
-    } else if (code >= 0xDC00 && code < 0xE000) {
-      code = REPLACEMENT;
+  std::string out(units, '\0');
+  std::size_t k = 0;
+  for (char* const w = out.data(); k < units; ++k) {
+    const std::uint32_t u = unit(k);
+    if (u >= 0x80) break;
+    w[k] = static_cast<char>(u);
+  }
+  if (k == units) return out;
+  out.resize(k);
+  out.reserve(k + 3 * (units - k));
+  for (; k < units; ++k) {
+    std::uint32_t code = unit(k);
+    if (code < 0x80) {
+      out.push_back(static_cast<char>(code));
+      continue;
+    }
+    const bool high = code >= 0xD800 && code < 0xDC00;
+    const std::uint32_t next = k + 1 < units ? unit(k + 1) : 0;
+    if (high && next >= 0xDC00 && next < 0xE000) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (next - 0xDC00);
+      ++k;
+    } else if (code >= 0xD800 && code < 0xE000) {
+      code = REPLACEMENT;  // a lone surrogate
     }
     append_utf8(out, code);
   }
   return out;
+}
+
+std::string from_utf16(std::string_view bytes, std::size_t from, bool big_endian) {
+  const auto* const data = reinterpret_cast<const unsigned char*>(bytes.data()) + from;
+  const std::size_t units = (bytes.size() - from) / 2;
+  return big_endian ? from_utf16<true>(data, units) : from_utf16<false>(data, units);
 }
 
 // The length of the valid UTF-8 character at `p`, or 0.

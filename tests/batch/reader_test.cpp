@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <initializer_list>
 #include <ostream>
 #include <cstdint>
 #include <string>
@@ -67,6 +68,16 @@ std::string utf16(const std::string& ascii, bool big_endian, bool mark) {
   for (const char c : ascii) {
     out += big_endian ? '\0' : c;
     out += big_endian ? c : '\0';
+  }
+  return out;
+}
+
+// UTF-16 little endian with its mark, from code units (lone surrogates allowed).
+std::string utf16_units(std::initializer_list<char16_t> units) {
+  std::string out = "\xFF\xFE";
+  for (const char16_t u : units) {
+    out += static_cast<char>(u & 0xFF);
+    out += static_cast<char>(u >> 8);
   }
   return out;
 }
@@ -176,6 +187,12 @@ const ReaderCase READER_CASES[] = {
     {utf16("t\tc\r\n0\t1\r\n1\t2\r\n", false, true), {}, {{"", {{0, 1}, {1, 2}}}}, {"header line skipped"}, ""},
     {utf16("t\tc\r\n0\t1\r\n1\t2\r\n", true, true), {}, {{"", {{0, 1}, {1, 2}}}}, {"header line skipped"}, ""},
     {utf16("t\tc\n0\t1\n1\t2\n", false, false), {}, {{"", {{0, 1}, {1, 2}}}}, {"header line skipped"}, ""},
+    // An e acute, a character beyond the basic plane (a surrogate pair), and a lone
+    // surrogate, which becomes U+FFFD.
+    {utf16_units({u'1', u' ', u'x', 0xE9, 0xD83D, 0xDE00, 0xD800, u'\n', u'2', u' ', u'3', u'\n'}), {},
+     {{"", {{2, 3}}}}, {"header line skipped"}, ""},
+    {utf16_units({u'1', u' ', u'x', 0xE9, 0xD83D, 0xDE00, 0xD800, u'\n'}), {}, {}, {},
+     "f.csv: no data: no line of numbers; line 1 reads \"1 x\xC3\xA9\xF0\x9F\x98\x80\xEF\xBF\xBD\""},
     {"\"a\"\t\"b\"\r0\t1\r1\t2\r", {}, {{"", {{0, 1}, {1, 2}}}}, {"header line skipped"}, ""},
     {"t c\r\n0 1\r1 2\n2 3", {}, {{"", {{0, 1}, {1, 2}, {2, 3}}}}, {"header line skipped"}, ""},
     {"Volume (\xB5l)\tx\nt\tc\n0\t1\n", {}, {{"", {{0, 1}}}}, {"2 header lines skipped"}, ""},
