@@ -9,6 +9,7 @@
 // is wrong with it, and only the block that is used reports it.
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <unordered_map>
 
@@ -153,7 +154,9 @@ class Finder {
   bool is_data() const {
     if (block_ == nullptr) {
       const std::size_t time = time_place();
-      const std::size_t value = value_.named() ? time + 1 : value_.given ? value_.number : 1;
+      const std::size_t value = value_.named() ? (named_value_ ? *named_value_ : time + 1)
+                                : value_.given ? value_.number
+                                               : 1;
       return number_like(field(time)) && (number_like(field(value)) || is_missing(field(value)));
     }
     const std::size_t time = block_->time_column;
@@ -177,9 +180,10 @@ class Finder {
     if (heading_.size() == HEADING_LIMIT) heading_.erase(heading_.begin());
     heading_.push_back({number, std::string(content), fields_.size(),
                         fields_.size() == 1 ? std::string(fields_[0]) : std::string()});
-    if (time_.named())
-      for (std::size_t k = 0; k < fields_.size(); ++k)
-        if (same_name(fields_[k], time_.name)) named_time_ = k;
+    for (std::size_t k = 0; k < fields_.size(); ++k) {
+      if (time_.named() && same_name(fields_[k], time_.name)) named_time_ = k;
+      if (value_.named() && same_name(fields_[k], value_.name)) named_value_ = k;
+    }
     (void)separator;
   }
 
@@ -287,17 +291,25 @@ class Finder {
     if (fields_.size() <= b.value_column)
       return bad(Special::Bad, quoted(content) + " has no concentration");
     const Decimal before = b.mark;
-    const Value time = read_value(fields_[b.time_column], b.separator, b.mark, options_.decimal_comma, time_value);
+    // The first value to show a decimal mark decides the block's, on its line, even
+    // when the line's other value is bad.
+    const auto read = [&](std::size_t column, float& into) {
+      const Value got = read_value(fields_[column], b.separator, b.mark, options_.decimal_comma, into);
+      if (before == Decimal::Unknown && b.mark != Decimal::Unknown && b.mark_line == 0) {
+        b.mark_line = number;
+        if (b.mark == Decimal::Comma && !options_.decimal_comma) {
+          b.decimal_comma_seen = true;
+          b.comma_line = number;
+        }
+      }
+      return got;
+    };
+    const Value time = read(b.time_column, time_value);
     if (time != Value::Number && time != Value::Missing)
       return bad(Special::Bad, what(time, fields_[b.time_column], before, b.time_column));
-    const Value value = read_value(fields_[b.value_column], b.separator, b.mark, options_.decimal_comma, value_value);
+    const Value value = read(b.value_column, value_value);
     if (value != Value::Number && value != Value::Missing)
       return bad(Special::Bad, what(value, fields_[b.value_column], before, b.value_column));
-    if (before == Decimal::Unknown && b.mark == Decimal::Comma && !options_.decimal_comma) {
-      b.decimal_comma_seen = true;
-      b.comma_line = number;
-    }
-    if (before == Decimal::Unknown && b.mark != Decimal::Unknown) b.mark_line = number;
     if (time == Value::Missing || value == Value::Missing) {
       const std::string_view missing = time == Value::Missing ? fields_[b.time_column] : fields_[b.value_column];
       return bad(Special::Missing, (missing.empty() ? std::string("an empty field") : quoted(missing)) +
@@ -347,6 +359,7 @@ class Finder {
   Layout& layout_;
   Choice time_, value_, group_;
   std::size_t named_time_ = 0;
+  std::optional<std::size_t> named_value_;
   Block* block_ = nullptr;
   std::vector<Pending> heading_;
   std::vector<std::string_view> fields_;

@@ -184,17 +184,17 @@ std::string_view trim(std::string_view text) {
   return text;
 }
 
-// A field whose value is a number once its one comma is a point: "0,5", "-12,25".
+// A field whose value is a number once its one comma is a point: "0,5", "-12,25",
+// ",5", or one of those beyond the largest real.
 bool comma_decimal(std::string_view field) {
   const std::size_t comma = field.find(',');
-  if (comma == std::string_view::npos || comma == 0 || comma + 1 >= field.size()) return false;
-  if (!is_digit(field[comma - 1]) || !is_digit(field[comma + 1])) return false;
-  if (field.find_first_of(",.", comma + 1) != std::string_view::npos || field.find('.') != std::string_view::npos)
-    return false;
+  if (comma == std::string_view::npos || comma + 1 >= field.size() || !is_digit(field[comma + 1])) return false;
+  if (comma > 0 && !is_digit(field[comma - 1]) && field[comma - 1] != '-' && field[comma - 1] != '+') return false;
+  if (field.find(',', comma + 1) != std::string_view::npos || field.find('.') != std::string_view::npos) return false;
   std::string replaced(field);
   replaced[comma] = '.';
   float value;
-  return convert_real(replaced, value) == ValueRead::Ok;
+  return convert_real(replaced, value) != ValueRead::NotANumber;
 }
 
 // "12:30", "0:04:22", "1:16:22.5": hours, minutes and maybe seconds.
@@ -244,7 +244,7 @@ std::size_t split_fields(std::string_view line, char separator, std::vector<std:
   }
   while (true) {
     if (separator != ' ')
-      while (pos < size && line[pos] == ' ') ++pos;
+      while (pos < size && (line[pos] == ' ' || (line[pos] == '\t' && separator != '\t'))) ++pos;
     std::string_view field;
     std::size_t end;
     if (pos < size && line[pos] == '"') {
@@ -277,6 +277,8 @@ char separator_of(std::string_view line, bool decimal_comma) {
   if (line.find('\t') != std::string_view::npos) return '\t';
   if (line.find(';') != std::string_view::npos) return ';';
   if (decimal_comma || line.find(',') == std::string_view::npos) return ' ';
+  // Quotes belong to comma-separated values (and a quoted field hides what follows it).
+  if (line.find('"') != std::string_view::npos) return ',';
   // Blank-separated numbers with decimal commas: every field reads as a number with
   // its comma a point, and at least two of them.
   std::vector<std::string_view> fields;
@@ -294,7 +296,7 @@ char separator_of(std::string_view line, bool decimal_comma) {
 bool starts_numeric(std::string_view field) {
   std::size_t k = 0;
   if (k < field.size() && (field[k] == '-' || field[k] == '+')) ++k;
-  if (k < field.size() && field[k] == '.') ++k;
+  if (k < field.size() && (field[k] == '.' || field[k] == ',')) ++k;
   return k < field.size() && is_digit(field[k]);
 }
 

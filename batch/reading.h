@@ -113,7 +113,8 @@ std::size_t split_fields(std::string_view line, char separator, std::vector<std:
 // commas ("0,5 1,25"), else blanks. `decimal_comma`: commas never separate.
 char separator_of(std::string_view line, bool decimal_comma);
 
-// Whether a field begins as a number does: [sign] digit, or [sign] point digit.
+// Whether a field begins as a number does: [sign] digit, or [sign] point (or decimal
+// comma) digit.
 bool starts_numeric(std::string_view field);
 
 // Whether a field is a number, or one with something wrong in it ("1.2.3", "0:04:22",

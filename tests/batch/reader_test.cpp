@@ -171,6 +171,25 @@ const ReaderCase READER_CASES[] = {
                        "choose them with --group-column or --section, or sort the times with --sort"}},
      {"header line skipped"}, ""},
     {"T,C\n0,1\n", columns("T", "C", "C"), {}, {"header line skipped"}, "f.csv: --group-column is also the time or the value column"},
+    // Found by fuzzing: a named value column away from the time column; a decimal mark
+    // first shown beside a bad value; a decimal comma before the first digit; a
+    // recognised decimal comma beyond the largest real; a tab before a quoted field;
+    // quoted comma-separated values with a blank after the comma.
+    {"Time,ID,Conc\n0,A,1\n1,A,2\n", columns("Time", "Conc", "ID"), {{"", {{0, 1}, {1, 2}}}},
+     {"header line skipped"}, ""},
+    {"1.5 1e99 A\n2,5 3 B\n", columns("", "", "3"),
+     {{"column 3=A", {}, {}, "f.csv:1: \"1e99\" is beyond the largest real"},
+      {"column 3=B", {}, {}, "f.csv:2: \"2,5\" has a decimal comma, but line 1 has decimal points"}},
+     {}, ""},
+    {"1,5\t1e99\tA\n2,5\t3\tB\n", columns("", "", "3"),
+     {{"column 3=A", {}, {}, "f.csv:1: \"1e99\" is beyond the largest real"}, {"column 3=B", {{2.5f, 3}}}},
+     {"decimal commas read (line 1)"}, ""},
+    {"0;1\n,5;2\n1;3\n", decimal_comma(), {{"", {{0, 1}, {0.5f, 2}, {1, 3}}}}, {}, ""},
+    {"0\t1\n,5\t2\n", {}, {{"", {{0, 1}, {0.5f, 2}}}}, {"decimal commas read (line 2)"}, ""},
+    {"0;1\n1;1,5e99\n", {}, {}, {}, "f.csv:2: \"1,5e99\" is beyond the largest real"},
+    {"0;1\n1;\t\"2\"\n", {}, {{"", {{0, 1}, {1, 2}}}}, {}, ""},
+    {"Time,Conc\n\"0\", 4700\n\"1\",4800\n", columns("Time", "Conc"), {{"", {{0, 4700}, {1, 4800}}}},
+     {"header line skipped"}, ""},
     // Blocks: the longest (the first on a tie), or every one a heading names.
     {SECTIONS, {}, {{"", {{0, 1}, {1, 2}, {2, 3}}}},
      {"used the block \"[Chromatogram A]\" (lines 8-10); 2 other blocks skipped: choose blocks with --section"}, ""},
