@@ -277,14 +277,17 @@ char separator_of(std::string_view line, bool decimal_comma) {
   if (line.find('\t') != std::string_view::npos) return '\t';
   if (line.find(';') != std::string_view::npos) return ';';
   if (decimal_comma || line.find(',') == std::string_view::npos) return ' ';
-  // Quotes belong to comma-separated values (and a quoted field hides what follows it).
-  if (line.find('"') != std::string_view::npos) return ',';
+  // A quote beside a comma belongs to comma-separated values ("1","2"); split at
+  // blanks, a quoted field would also hide what follows it.
+  if (line.find("\",") != std::string_view::npos || line.find(",\"") != std::string_view::npos) return ',';
   // Blank-separated numbers with decimal commas: every field reads as a number with
-  // its comma a point, and at least two of them.
+  // its comma a point, and at least two of them. A comma that begins a field
+  // separates: "2 ,1" is 2 and 1.
   std::vector<std::string_view> fields;
   if (split_fields(line, ' ', fields) < 2) return ',';
   for (const std::string_view field : fields) {
     float value;
+    if (field.starts_with(',')) return ',';
     if (!comma_decimal(field) && !(field.find(',') == std::string_view::npos &&
                                    field.find('.') == std::string_view::npos &&
                                    convert_real(field, value) == ValueRead::Ok))

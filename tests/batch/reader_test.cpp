@@ -190,6 +190,10 @@ const ReaderCase READER_CASES[] = {
     {"0;1\n1;\t\"2\"\n", {}, {{"", {{0, 1}, {1, 2}}}}, {}, ""},
     {"Time,Conc\n\"0\", 4700\n\"1\",4800\n", columns("Time", "Conc"), {{"", {{0, 4700}, {1, 4800}}}},
      {"header line skipped"}, ""},
+    // A comma after a blank separates, even where the field after it could read as ",5".
+    {"0 ,5\n1 ,7\n", {}, {{"", {{0, 5}, {1, 7}}}}, {}, ""},
+    // Blank-separated values with decimal commas may be quoted.
+    {"0 \"1,5\"\n1 \"2,5\"\n", {}, {{"", {{0, 1.5f}, {1, 2.5f}}}}, {"decimal commas read (line 1)"}, ""},
     // Blocks: the longest (the first on a tie), or every one a heading names.
     {SECTIONS, {}, {{"", {{0, 1}, {1, 2}, {2, 3}}}},
      {"used the block \"[Chromatogram A]\" (lines 8-10); 2 other blocks skipped: choose blocks with --section"}, ""},
@@ -218,6 +222,17 @@ const ReaderCase READER_CASES[] = {
     {"t\xB5 c\n1 2.5.1\n", {}, {}, {"header line skipped"}, "f.csv:2: \"2.5.1\" is not a number"},
     {std::string("0 1\n\0 2\n", 8), {}, {}, {}, "f.csv:2: the line holds a NUL byte; this is not a text file"},
     {std::string("\0x\n", 3), {}, {}, {}, "f.csv:1: the line holds a NUL byte; this is not a text file"},
+    // Text shown in messages is UTF-8: each length of character from UTF-16, and an
+    // invalid byte, a C1 lead byte or a DEL from an 8-bit file as U+FFFD.
+    {utf16_units({u'x', 0x7F, 0x80, 0x7FF, 0x800, 0xFFFD, 0xDBFF, 0xDFFF, u' ', u'1', u' ', u'2', u'\n'}), {}, {}, {},
+     "f.csv: no data: no line of numbers; line 1 reads \"x\xEF\xBF\xBD\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBD"
+     "\xF4\x8F\xBF\xBF 1 2\""},
+    {"x\xC2\xA0\xC1\xBF\x7F~ 1 2\n", {}, {}, {},
+     "f.csv: no data: no line of numbers; line 1 reads \"x\xC2\xA0\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD~ 1 2\""},
+    {"a\n1 b\n", {}, {}, {}, "f.csv: no data: no line of numbers; line 2 reads \"1 b\""},
+    // A plus sign and more digits than the in-place reading takes: the general path
+    // rewrites the value, its exponent kept apart from its digits.
+    {"0 +1.0000000000000000000001e1\n", {}, {{"", {{0, 10.0f}}}}, {}, ""},
     // Files without data say what they hold.
     {"# nothing but comments\n\n   \n", {}, {}, {}, "f.csv: no data: only blank lines and comments"},
     {"", {}, {}, {}, "f.csv: no data: the file is empty"},
