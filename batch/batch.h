@@ -3,6 +3,8 @@
 // table row per file (CSV, TSV or JSON Lines), optional SVG plots.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -96,6 +98,23 @@ class ExportReader {
 
 // Opens `path` for reading (no creation, no controlling terminal), or -1 with errno.
 int open_for_reading(const std::string& path);
+
+// ---------------------------------------------------------------------------
+// Names of any length (paths.cpp)
+// ---------------------------------------------------------------------------
+
+// Opens the directory `path` (relative to the directory `base`, or AT_FDCWD) with
+// O_PATH, one directory at a time when the name is longer than the system takes in
+// one call. -1 with errno.
+int open_directory_at(int base, std::string_view path);
+
+// Opens the directory that holds the last name of `path` (relative to `base`) and
+// sets `last` to that name ("." when `path` ends with "/"). -1 with errno.
+int open_parent_at(int base, std::string_view path, std::string& last);
+int open_parent(const std::string& path, std::string& last);
+
+// stat(2) of a name of any length; a name holding a NUL byte names no file.
+int stat_any(const std::string& path, struct stat& info);
 
 // ---------------------------------------------------------------------------
 // One file's row (process.cpp)

@@ -50,6 +50,13 @@ void add_listed_names(const std::string& list, std::vector<std::string>& files) 
   }
 }
 
+// Whether the data file `file` is the file `target` (same device and inode).
+bool same_file(const std::string& file, const struct stat& target) {
+  struct stat info;
+  return batch::stat_any(file, info) == 0 && info.st_dev == target.st_dev &&
+         info.st_ino == target.st_ino;
+}
+
 float window_end(const std::string& option, const std::string& text, bool decimal_comma) {
   std::string value = text;
   if (decimal_comma)
@@ -142,28 +149,56 @@ int main(int argc, char** argv) {
   if (!files_from.empty()) add_listed_names(files_from, files);
   if (files.empty()) usage_error("no data files given");
 
+  // Every check comes before anything is created or written.
+  struct stat plot_info {};
+  bool plot_exists = false;
   if (!plot_dir.empty()) {
     settings.plot_dir = plot_dir;
+    if (batch::stat_any(plot_dir, plot_info) == 0) {
+      if (!S_ISDIR(plot_info.st_mode)) usage_error("--plot " + plot_dir + ": not a directory");
+      plot_exists = true;
+    } else if (errno != ENOENT) {
+      usage_error("--plot " + plot_dir + ": " + std::strerror(errno));
+    }
+  }
+
+  // The table never takes the place of a data file, whatever name reaches it.
+  const bool to_file = !output.empty() && output != "-";
+  std::string out_name;
+  int out_dir = -1;
+  if (to_file) {
+    out_dir = batch::open_parent(output, out_name);
+    if (out_dir < 0) usage_error("--output " + output + ": " + std::strerror(errno));
+    struct stat target;
+    const bool exists = ::fstatat(out_dir, out_name.c_str(), &target, 0) == 0;
+    for (const std::string& file : files)
+      if (file == output || (exists && same_file(file, target)))
+        usage_error("--output " + output + " is one of the data files");
+    // The plots' names are only known as the files load.
+    struct stat folder;
+    if (plot_exists && out_name.ends_with(".svg") && ::fstat(out_dir, &folder) == 0 &&
+        folder.st_dev == plot_info.st_dev && folder.st_ino == plot_info.st_ino)
+      usage_error("--output " + output + " is an .svg file in the --plot folder " + plot_dir);
+  } else {
+    struct stat target;
+    if (::fstat(STDOUT_FILENO, &target) == 0 && S_ISREG(target.st_mode))
+      for (const std::string& file : files)
+        if (same_file(file, target)) usage_error("standard output is the data file " + file);
+  }
+
+  int out_fd = STDOUT_FILENO;
+  if (to_file) {
+    out_fd = ::openat(out_dir, out_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY,
+                      0666);
+    if (out_fd < 0) usage_error("--output " + output + ": " + std::strerror(errno));
+    ::close(out_dir);
+  }
+  if (!plot_dir.empty() && !plot_exists) {
     struct stat info;
     if (::mkdir(plot_dir.c_str(), 0777) != 0 && errno != EEXIST)
       usage_error("--plot " + plot_dir + ": " + std::strerror(errno));
     if (::stat(plot_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
       usage_error("--plot " + plot_dir + ": not a directory");
-  }
-
-  int out_fd = STDOUT_FILENO;
-  if (!output.empty() && output != "-") {
-    // The table never takes the place of a data file.
-    struct stat target;
-    const bool exists = ::stat(output.c_str(), &target) == 0;
-    for (const std::string& file : files) {
-      struct stat input;
-      if (file == output || (exists && ::stat(file.c_str(), &input) == 0 &&
-                             input.st_dev == target.st_dev && input.st_ino == target.st_ino))
-        usage_error("--output " + output + " is one of the data files");
-    }
-    out_fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-    if (out_fd < 0) usage_error("--output " + output + ": " + std::strerror(errno));
   }
 
   const batch::Format table_format = format == "tsv"    ? batch::Format::Tsv
