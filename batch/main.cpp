@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -64,7 +65,7 @@ float window_end(const std::string& option, const std::string& text, bool decima
       if (c == ',') c = '.';
   float result = 0.0f;
   if (batch::convert_real(value, result) != batch::ValueRead::Ok)
-    usage_error(option + " " + text + ": not a time");
+    usage_error(option + " " + (text.empty() ? "''" : text) + ": not a time");
   return result;
 }
 
@@ -133,15 +134,22 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? 0 : EXIT_USAGE;
+    // The help and the version are the program's output, checked as the table is.
+    std::ostringstream text;
+    if (app.exit(e, text, std::cerr) != 0) return EXIT_USAGE;
+    Output out(STDOUT_FILENO);
+    out.write(text.str());
+    if (out.failed() == 0) return 0;
+    std::cerr << "quintolex-batch: cannot write to standard output: " << std::strerror(out.failed())
+              << "\n";
+    return 1;
   }
 
   batch::Settings settings;
   settings.decimal_comma = decimal_comma;
   settings.linear_baseline = baseline == "linear";
-  settings.has_from = !from_text.empty();
-  settings.has_to = !to_text.empty();
+  settings.has_from = app.count("--from") > 0;
+  settings.has_to = app.count("--to") > 0;
   if (settings.has_from) settings.from = window_end("--from", from_text, decimal_comma);
   if (settings.has_to) settings.to = window_end("--to", to_text, decimal_comma);
   if (settings.has_from && settings.has_to && settings.from > settings.to)
