@@ -3,11 +3,13 @@
 // cannot be written), 2 for a usage error.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -26,29 +28,55 @@ constexpr int EXIT_USAGE = 2;
   std::exit(EXIT_USAGE);
 }
 
+// The longest name a --files-from list may hold: far beyond any name the system
+// resolves, yet a bound on what a list without line ends (a binary file, a device
+// such as /dev/zero) makes the program keep.
+constexpr std::size_t LONGEST_LISTED_NAME = std::size_t{PATH_MAX} * 16;
+
 // The names of a --files-from list: one per line, CR LF accepted, empty lines skipped.
+// Only the line being read is kept besides the names.
 void add_listed_names(const std::string& list, std::vector<std::string>& files) {
   const int fd = list == "-" ? STDIN_FILENO : batch::open_for_reading(list);
   if (fd < 0) usage_error("--files-from " + list + ": " + std::strerror(errno));
-  std::string bytes;
+  std::string name;
+  std::size_t line = 1;
+  const auto too_long = [&] {
+    usage_error("--files-from " + list + ": line " + std::to_string(line) +
+                ": a name longer than " + std::to_string(LONGEST_LISTED_NAME) + " bytes");
+  };
+  const auto end_line = [&] {
+    if (!name.empty() && name.back() == '\r') name.pop_back();
+    if (name.size() > LONGEST_LISTED_NAME) too_long();
+    if (!name.empty()) files.push_back(name);
+    name.clear();
+    ++line;
+  };
   char block[1 << 16];
   for (;;) {
     const ssize_t n = ::read(fd, block, sizeof block);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      // Standard input in non-blocking mode: wait for more.
+      pollfd ready{fd, POLLIN, 0};
+      ::poll(&ready, 1, -1);
+      continue;
+    }
     if (n < 0) usage_error("--files-from " + list + ": " + std::strerror(errno));
     if (n == 0) break;
-    bytes.append(block, static_cast<std::size_t>(n));
+    const char* at = block;
+    const char* const end = block + n;
+    while (at < end) {
+      const char* stop = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+      name.append(at, stop == nullptr ? end : stop);
+      // One byte more than the longest name: the CR of a CR LF line end.
+      if (name.size() > LONGEST_LISTED_NAME + 1) too_long();
+      if (stop == nullptr) break;
+      end_line();
+      at = stop + 1;
+    }
   }
   if (fd != STDIN_FILENO) ::close(fd);
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    std::size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string name = bytes.substr(start, end - start);
-    if (!name.empty() && name.back() == '\r') name.pop_back();
-    if (!name.empty()) files.push_back(name);
-    start = end + 1;
-  }
+  end_line();
 }
 
 // Whether the data file `file` is the file `target` (same device and inode).

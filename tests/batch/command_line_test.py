@@ -3,12 +3,15 @@
 outcome is decided by one value: command_line_test.py QUINTOLEX_BATCH
 
 Each row runs the real executable in a fresh directory holding good.txt (a valid
-profile) and checks its exit status and the first line of its standard error."""
+profile) and the row's own files, and checks its exit status and the first line of
+its standard error."""
 import os, shutil, subprocess, sys, tempfile
 
 GOOD = b"0 0\n1 2\n2 0\n"
+LONGEST = 65536  # the longest name a --files-from list may hold
 
-# name, arguments, standard output ("pipe" or "/dev/full"), status, first line of standard error
+# name, arguments, standard output ("pipe" or "/dev/full"), status, first line of standard
+# error, and the row's files (name: bytes)
 ROWS = [
     ("empty window start", ["--from", "", "good.txt"], "pipe", 2, "quintolex-batch: --from '': not a time"),
     ("empty window end", ["--to", "", "good.txt"], "pipe", 2, "quintolex-batch: --to '': not a time"),
@@ -20,14 +23,29 @@ ROWS = [
      "quintolex-batch: cannot write to standard output: No space left on device"),
     ("version on a full disk", ["--version"], "/dev/full", 1,
      "quintolex-batch: cannot write to standard output: No space left on device"),
+    # A name of the longest length opens nothing (no directory takes it), but it is
+    # the file's error row; one byte more is a usage error, with or without CR LF.
+    ("listed name of the longest length", ["--files-from", "list"], "pipe", 1, "",
+     {"list": b"a" * LONGEST + b"\ngood.txt\n"}),
+    ("longest name with CR LF", ["--files-from", "list"], "pipe", 1, "", {"list": b"a" * LONGEST + b"\r\n"}),
+    ("listed name one byte longer", ["--files-from", "list"], "pipe", 2,
+     "quintolex-batch: --files-from list: line 2: a name longer than 65536 bytes",
+     {"list": b"good.txt\n" + b"a" * (LONGEST + 1) + b"\ngood.txt\n"}),
+    ("one byte longer, with CR LF", ["--files-from", "list"], "pipe", 2,
+     "quintolex-batch: --files-from list: line 1: a name longer than 65536 bytes",
+     {"list": b"a" * (LONGEST + 1) + b"\r\n"}),
+    ("one byte longer, last line", ["--files-from", "list"], "pipe", 2,
+     "quintolex-batch: --files-from list: line 1: a name longer than 65536 bytes",
+     {"list": b"a" * (LONGEST + 1)}),
 ]
 
 
-def run_row(program, args, stdout):
+def run_row(program, args, stdout, files):
     folder = tempfile.mkdtemp(prefix="quintolex-command-line-")
     try:
-        with open(os.path.join(folder, "good.txt"), "wb") as out:
-            out.write(GOOD)
+        for name, data in {"good.txt": GOOD, **files}.items():
+            with open(os.path.join(folder, name), "wb") as out:
+                out.write(data)
         sink = open("/dev/full", "wb") if stdout == "/dev/full" else subprocess.PIPE
         try:
             done = subprocess.run([program] + args, cwd=folder, stdin=subprocess.DEVNULL, stdout=sink,
@@ -43,16 +61,19 @@ def run_row(program, args, stdout):
 def main():
     program = os.path.abspath(sys.argv[1])
     failures = 0
-    for name, args, stdout, status, first_error in ROWS:
-        code, out, err = run_row(program, args, stdout)
+    for name, args, stdout, status, first_error, *files in ROWS:
+        code, out, err = run_row(program, args, stdout, files[0] if files else {})
         got_error = err.split("\n", 1)[0]
         problems = []
         if code != status:
             problems.append(f"status {code}, expected {status}")
         if got_error != first_error:
             problems.append(f"standard error starts {got_error!r}, expected {first_error!r}")
-        if status == 0 and stdout == "pipe" and not out:
+        if status != 2 and stdout == "pipe" and not out:
             problems.append("nothing written to standard output")
+        listed = files[0].get("list", b"").split(b"\n")[0].rstrip(b"\r") if files else b""
+        if status == 1 and listed and not out.split(b"\n")[1].startswith(listed + b","):
+            problems.append("the first row is not that of the first listed name")
         if problems:
             failures += 1
             print(f"{name}: {args}: " + "; ".join(problems))
