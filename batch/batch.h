@@ -117,6 +117,21 @@ int open_parent(const std::string& path, std::string& last);
 int stat_any(const std::string& path, struct stat& info);
 
 // ---------------------------------------------------------------------------
+// Names as text (names.cpp)
+// ---------------------------------------------------------------------------
+
+// `bytes` as UTF-8 text that tells every byte string from every other: a NUL byte and
+// each byte that is not part of a valid UTF-8 character are written \xHH (two
+// upper-case hexadecimal digits), and so is a backslash followed by "x" (\x5C), so
+// that \x in the text always starts such a byte. Other bytes are kept.
+// Rows hold names and messages as raw bytes; the table escapes them as it writes them,
+// so a name is put into a message unescaped.
+std::string escape_name(std::string_view bytes);
+
+// The bytes that escape_name turned into `text`.
+std::string unescape_name(std::string_view text);
+
+// ---------------------------------------------------------------------------
 // One file's row (process.cpp)
 // ---------------------------------------------------------------------------
 

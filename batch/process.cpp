@@ -80,8 +80,19 @@ float profile_less_baseline(float x) {
   return profile - base;
 }
 
+// The records go from child to parent as JSON, which holds only UTF-8 text: each text
+// is escaped on the way (escape_name) and comes back as the very same bytes.
+json with_texts(const json& value, std::string (*convert)(std::string_view)) {
+  if (value.is_string()) return convert(value.get_ref<const std::string&>());
+  json copy = value;
+  if (value.is_structured())
+    for (json& item : copy) item = with_texts(item, convert);
+  return copy;
+}
+
 void write_record(int fd, const json& record) {
-  const std::string text = record.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+  const std::string text =
+      with_texts(record, escape_name).dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -170,7 +181,7 @@ Row collect(const std::string& file, const Child& child, int status) {
     std::size_t end = results.find('\n', start);
     if (end == std::string::npos) end = results.size();
     const json record = json::parse(results.substr(start, end - start), nullptr, false);
-    if (record.is_object()) merged.update(record, true);
+    if (record.is_object()) merged.update(with_texts(record, unescape_name), true);
     start = end + 1;
   }
   if (merged.contains("notes"))
@@ -431,9 +442,25 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
   std::vector<std::optional<Row>> rows(files.size());
   std::map<pid_t, Child> running;
   std::size_t next_start = 0, next_emit = 0;
+  const auto emit_ready = [&] {
+    while (next_emit < files.size() && rows[next_emit]) {
+      emit(*rows[next_emit]);
+      rows[next_emit].reset();
+      ++next_emit;
+    }
+  };
   while (next_emit < files.size()) {
     while (running.size() < static_cast<std::size_t>(jobs) && next_start < files.size()) {
       const std::size_t index = next_start;
+      if (files[index].find('\0') != std::string::npos) {
+        // The system would take such a name only up to its NUL, which names another file.
+        Row row;
+        row.file = files[index];
+        row.messages.push_back(files[index] + ": the name holds a NUL byte");
+        rows[index] = std::move(row);
+        ++next_start;
+        continue;
+      }
       Child child{index, ::memfd_create("console", MFD_CLOEXEC),
                   ::memfd_create("report", MFD_CLOEXEC), ::memfd_create("results", MFD_CLOEXEC)};
       const bool files_made = child.out_fd >= 0 && child.err_fd >= 0 && child.result_fd >= 0;
@@ -461,6 +488,8 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
       }
       running.emplace(pid, child);
     }
+    emit_ready();
+    if (running.empty()) continue;
     int status = 0;
     const pid_t pid = ::waitpid(-1, &status, 0);
     if (pid < 0) {
@@ -481,11 +510,7 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
     ::close(child.out_fd);
     ::close(child.err_fd);
     ::close(child.result_fd);
-    while (next_emit < files.size() && rows[next_emit]) {
-      emit(*rows[next_emit]);
-      rows[next_emit].reset();
-      ++next_emit;
-    }
+    emit_ready();
   }
 }
 
