@@ -9,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cerrno>
+#include <csignal>
 #include <climits>
 #include <cstring>
 #include <iostream>
@@ -120,6 +121,9 @@ class Output {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A parent may leave SIGCHLD ignored across exec; the children could then not be
+  // waited for.
+  ::signal(SIGCHLD, SIG_DFL);
   CLI::App app{
       "Integrates the piecewise-linear concentration profile of each data file like\n"
       "quintolex does and writes one table row per file, in input order. Each file is\n"
