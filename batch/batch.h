@@ -3,8 +3,10 @@
 // table row per file (CSV, TSV or JSON Lines), optional SVG plots.
 #pragma once
 
+#include <poll.h>
 #include <sys/stat.h>
 
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -117,6 +119,66 @@ int open_parent(const std::string& path, std::string& last);
 int stat_any(const std::string& path, struct stat& info);
 
 // ---------------------------------------------------------------------------
+// The table's file (output_file.cpp)
+// ---------------------------------------------------------------------------
+
+// -o FILE. A regular FILE (or a new one) is written under a temporary name in its
+// directory and renamed onto FILE by commit(); until then FILE keeps its previous
+// contents, and discard() (or the destructor) removes the temporary file. Symbolic
+// links at FILE are followed. A FILE that is not a regular file is written directly.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  // Finds FILE's directory and the file at the end of its links; false with errno.
+  bool locate(const std::string& path);
+  bool exists() const { return exists_; }
+  // What FILE is (stat, links followed), when it exists.
+  const struct stat& info() const { return info_; }
+  // The directory that gets the file (O_PATH), and the file's name in it.
+  int directory() const { return dir_; }
+  const std::string& name() const { return name_; }
+  // True when FILE is replaced by a rename: it is a regular file or does not exist.
+  bool replaced() const;
+  // The descriptor to write the table to: a new temporary file, or FILE itself when
+  // it is not replaced (opening a named pipe waits for a reader). -1 with errno; an
+  // existing FILE that the user may not write is refused with EACCES.
+  int open();
+  // Closes the descriptor and renames the temporary file onto FILE: 0, or errno.
+  int commit();
+  // Closes the descriptor and removes the temporary file, if any.
+  void discard();
+
+ private:
+  std::string name_, temporary_;
+  int dir_ = -1, fd_ = -1;
+  bool exists_ = false;
+  struct stat info_ {};
+};
+
+// ---------------------------------------------------------------------------
+// Signals and waiting (signals.cpp)
+// ---------------------------------------------------------------------------
+
+// From here on SIGINT, SIGTERM, SIGHUP and SIGPIPE (each unless it was ignored or
+// blocked when the program started) and SIGCHLD are blocked, and let through only
+// inside wait_for, where their handlers just note them. Called again, does nothing.
+void hold_signals();
+
+// In a child just forked: the signal handling the program started with.
+void release_signals();
+
+// ppoll(2) with the held signals let through: waits until one of `fds` is ready, a
+// signal arrives or `timeout` passes (nullptr: no limit).
+int wait_for(struct pollfd* fds, unsigned long count, const struct timespec* timeout);
+
+// The first of SIGINT, SIGTERM, SIGHUP and SIGPIPE that has arrived (one still
+// pending is let through first), or 0.
+int ending_signal();
+
+// ---------------------------------------------------------------------------
 // Names as text (names.cpp)
 // ---------------------------------------------------------------------------
 
@@ -159,9 +221,11 @@ struct Row {
 // Processes the files, at most `jobs` at once, each in a child process of its own,
 // and hands the rows to `emit` in the order of `files` as soon as each row and all
 // rows before it are known. A file whose child stops, traps or crashes gets an error
-// row naming what happened; the others are not affected.
-void process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,
-                   const std::function<void(const Row&)>& emit);
+// row naming what happened; the others are not affected. Holds the signals (hold_signals). Returns 0 once every
+// row is handed over, or the ending signal that arrived first: the running children
+// are then killed and reaped, and the rows not yet handed over are dropped.
+int process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,
+                  const std::function<void(const Row&)>& emit);
 
 // The work of one child, run in the calling process: loads the file into the point
 // tables, integrates like the dialogue does (and over the window), writes the plot to

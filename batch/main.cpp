@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <climits>
@@ -99,14 +100,28 @@ float window_end(const std::string& option, const std::string& text, bool decima
 }
 
 // Writes the table with write(2), keeping on after a failure only to finish the rows.
+// Anything but a regular file (a pipe, a terminal, a socket) is first waited for with
+// poll and then given at most PIPE_BUF bytes, which it takes without blocking: the
+// ending signals are let through while the reader is slow, and a descriptor in
+// non-blocking mode gets every row. An ending signal stops the writing.
 class Output {
  public:
-  explicit Output(int fd) : fd_(fd) {}
+  explicit Output(int fd) : fd_(fd) {
+    struct stat info;
+    regular_ = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  }
   void write(const std::string& text) {
     std::size_t done = 0;
     while (failed_ == 0 && done < text.size()) {
-      const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
+      if (!regular_) {
+        pollfd ready{fd_, POLLOUT, 0};
+        const int n = batch::wait_for(&ready, 1, nullptr);
+        if (batch::ending_signal() != 0) failed_ = EINTR;
+        if (n <= 0) continue;
+      }
+      const std::size_t left = text.size() - done;
+      const ssize_t n = ::write(fd_, text.data() + done, regular_ ? left : std::min<std::size_t>(left, PIPE_BUF));
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (n <= 0) failed_ = n < 0 ? errno : EIO;
       else done += static_cast<std::size_t>(n);
     }
@@ -115,6 +130,7 @@ class Output {
 
  private:
   int fd_;
+  bool regular_ = false;
   int failed_ = 0;
 };
 
@@ -204,41 +220,45 @@ int main(int argc, char** argv) {
 
   // The table never takes the place of a data file, whatever name reaches it.
   const bool to_file = !output.empty() && output != "-";
-  std::string out_name;
-  int out_dir = -1;
+  batch::OutputFile target;
   if (to_file) {
-    out_dir = batch::open_parent(output, out_name);
-    if (out_dir < 0) usage_error("--output " + output + ": " + std::strerror(errno));
-    struct stat target;
-    const bool exists = ::fstatat(out_dir, out_name.c_str(), &target, 0) == 0;
+    if (!target.locate(output)) usage_error("--output " + output + ": " + std::strerror(errno));
+    if (target.exists() && S_ISDIR(target.info().st_mode))
+      usage_error("--output " + output + ": " + std::strerror(EISDIR));
     for (const std::string& file : files)
-      if (file == output || (exists && same_file(file, target)))
+      if (file == output || (target.exists() && same_file(file, target.info())))
         usage_error("--output " + output + " is one of the data files");
     // The plots' names are only known as the files load.
     struct stat folder;
-    if (plot_exists && out_name.ends_with(".svg") && ::fstat(out_dir, &folder) == 0 &&
+    if (plot_exists && target.name().ends_with(".svg") && ::fstat(target.directory(), &folder) == 0 &&
         folder.st_dev == plot_info.st_dev && folder.st_ino == plot_info.st_ino)
       usage_error("--output " + output + " is an .svg file in the --plot folder " + plot_dir);
   } else {
-    struct stat target;
-    if (::fstat(STDOUT_FILENO, &target) == 0 && S_ISREG(target.st_mode))
+    struct stat info;
+    if (::fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode))
       for (const std::string& file : files)
-        if (same_file(file, target)) usage_error("standard output is the data file " + file);
+        if (same_file(file, info)) usage_error("standard output is the data file " + file);
   }
 
+  // A device or a named pipe is opened while a signal still ends the program at once:
+  // the opening may wait (for a reader), and nothing is made that needs removing.
   int out_fd = STDOUT_FILENO;
-  if (to_file) {
-    out_fd = ::openat(out_dir, out_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY,
-                      0666);
-    if (out_fd < 0) usage_error("--output " + output + ": " + std::strerror(errno));
-    ::close(out_dir);
-  }
+  if (to_file && !target.replaced() && (out_fd = target.open()) < 0)
+    usage_error("--output " + output + ": " + std::strerror(errno));
+  // From here on an ending signal is noted, and the run ends in order: the children
+  // killed and reaped, the temporary file of -o removed, the status 128 + signal.
+  batch::hold_signals();
+  if (to_file && target.replaced() && (out_fd = target.open()) < 0)
+    usage_error("--output " + output + ": " + std::strerror(errno));
   if (!plot_dir.empty() && !plot_exists) {
     struct stat info;
-    if (::mkdir(plot_dir.c_str(), 0777) != 0 && errno != EEXIST)
-      usage_error("--plot " + plot_dir + ": " + std::strerror(errno));
-    if (::stat(plot_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-      usage_error("--plot " + plot_dir + ": not a directory");
+    int failure = 0;
+    if (::mkdir(plot_dir.c_str(), 0777) != 0 && errno != EEXIST) failure = errno;
+    else if (::stat(plot_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) failure = ENOTDIR;
+    if (failure != 0) {
+      target.discard();
+      usage_error("--plot " + plot_dir + ": " + std::strerror(failure));
+    }
   }
 
   const batch::Format table_format = format == "tsv"    ? batch::Format::Tsv
@@ -247,12 +267,25 @@ int main(int argc, char** argv) {
   Output out(out_fd);
   out.write(batch::table_header(table_format));
   bool all_ok = true;
-  batch::process_files(files, settings, jobs, [&](const batch::Row& row) {
-    all_ok = all_ok && row.ok;
-    out.write(batch::table_row(row, table_format));
-  });
+  int signal = 0;
+  try {
+    signal = batch::process_files(files, settings, jobs, [&](const batch::Row& row) {
+      all_ok = all_ok && row.ok;
+      out.write(batch::table_row(row, table_format));
+    });
+  } catch (const std::exception& e) {
+    target.discard();
+    std::cerr << "quintolex-batch: " << e.what() << "\n";
+    return 1;
+  }
+  if (signal == 0) signal = batch::ending_signal();
+  if (signal != 0) {
+    target.discard();
+    return 128 + signal;
+  }
   int failure = out.failed();
-  if (out_fd != STDOUT_FILENO && ::close(out_fd) != 0 && failure == 0) failure = errno;
+  if (to_file && failure != 0) target.discard();
+  else if (to_file) failure = target.commit();
   if (failure != 0) {
     std::cerr << "quintolex-batch: cannot write the table: " << std::strerror(failure) << "\n";
     return 1;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include "batch.h"
@@ -406,8 +408,8 @@ std::vector<Segment> profile_segments() {
 // The parent's loop
 // ---------------------------------------------------------------------------
 
-void process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,
-                   const std::function<void(const Row&)>& emit) {
+int process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,
+                  const std::function<void(const Row&)>& emit) {
   // Three descriptors per running child: no more children than the limit allows.
   struct rlimit limit;
   if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
@@ -449,7 +451,26 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
       ++next_emit;
     }
   };
+  const auto release = [](const Child& child) {
+    for (int fd : {child.out_fd, child.err_fd, child.result_fd})
+      if (fd >= 0) ::close(fd);
+  };
+  // The batch ends early: no child outlives it.
+  const auto end_children = [&] {
+    for (const auto& [pid, child] : running) ::kill(pid, SIGKILL);
+    for (const auto& [pid, child] : running) {
+      while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      release(child);
+    }
+    running.clear();
+  };
+  hold_signals();
   while (next_emit < files.size()) {
+    if (const int signal = ending_signal()) {
+      end_children();
+      return signal;
+    }
     while (running.size() < static_cast<std::size_t>(jobs) && next_start < files.size()) {
       const std::size_t index = next_start;
       if (files[index].find('\0') != std::string::npos) {
@@ -468,14 +489,13 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
       if (pid < 0) {
         // Out of processes or descriptors: wait for a running child and try again.
         const int saved = errno;
-        for (int fd : {child.out_fd, child.err_fd, child.result_fd})
-          if (fd >= 0) ::close(fd);
+        release(child);
         if (!running.empty()) break;
-        std::fprintf(stderr, "quintolex-batch: cannot start a child process: %s\n", std::strerror(saved));
-        std::exit(1);
+        throw std::runtime_error(std::string("cannot start a child process: ") + std::strerror(saved));
       }
       ++next_start;
       if (pid == 0) {
+        release_signals();
         ::dup2(child.out_fd, STDOUT_FILENO);
         ::dup2(child.err_fd, STDERR_FILENO);
         try {
@@ -490,28 +510,40 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
     }
     emit_ready();
     if (running.empty()) continue;
-    int status = 0;
-    const pid_t pid = ::waitpid(-1, &status, 0);
-    if (pid < 0) {
-      if (errno == EINTR) continue;
-      std::perror("quintolex-batch: waitpid");
-      std::exit(1);
+
+    // Every child that has ended gets its row.
+    bool reaped = false;
+    while (!running.empty()) {
+      int status = 0;
+      const pid_t pid = ::waitpid(-1, &status, WNOHANG);
+      if (pid == 0) break;
+      if (pid < 0) {
+        const int saved = errno;
+        end_children();
+        throw std::runtime_error(std::string("waitpid: ") + std::strerror(saved));
+      }
+      const auto found = running.find(pid);
+      if (found == running.end()) continue;
+      const Child child = found->second;
+      running.erase(found);
+      Row row = collect(files[child.index], child, status);
+      if (!clashes[child.index].empty()) {
+        row.messages.push_back(clashes[child.index]);
+        row.ok = false;
+      }
+      rows[child.index] = std::move(row);
+      release(child);
+      reaped = true;
     }
-    const auto found = running.find(pid);
-    if (found == running.end()) continue;
-    const Child child = found->second;
-    running.erase(found);
-    Row row = collect(files[child.index], child, status);
-    if (!clashes[child.index].empty()) {
-      row.messages.push_back(clashes[child.index]);
-      row.ok = false;
+    if (reaped) {
+      emit_ready();
+      continue;
     }
-    rows[child.index] = std::move(row);
-    ::close(child.out_fd);
-    ::close(child.err_fd);
-    ::close(child.result_fd);
-    emit_ready();
+
+    // Wait for a child to end or a signal.
+    wait_for(nullptr, 0, nullptr);
   }
+  return 0;
 }
 
 }  // namespace batch
