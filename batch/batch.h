@@ -203,6 +203,7 @@ struct Settings {
   bool linear_baseline = false;
   bool decimal_comma = false;
   std::string plot_dir;  // empty: no plots
+  double timeout = 0;    // seconds a file's child may take; 0: no limit
 };
 
 // One row of the table. Absent values are NaN in the reals and -1 in `points`.
@@ -220,8 +221,9 @@ struct Row {
 
 // Processes the files, at most `jobs` at once, each in a child process of its own,
 // and hands the rows to `emit` in the order of `files` as soon as each row and all
-// rows before it are known. A file whose child stops, traps or crashes gets an error
-// row naming what happened; the others are not affected. Holds the signals (hold_signals). Returns 0 once every
+// rows before it are known. A file whose child stops, traps, crashes or takes longer
+// than `settings.timeout` (it is then killed) gets an error row naming what happened;
+// the others are not affected. Holds the signals (hold_signals). Returns 0 once every
 // row is handed over, or the ending signal that arrived first: the running children
 // are then killed and reaped, and the rows not yet handed over are dropped.
 int process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,

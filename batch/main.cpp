@@ -10,6 +10,8 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
+#include <cstdlib>
 #include <csignal>
 #include <climits>
 #include <cstring>
@@ -99,6 +101,16 @@ float window_end(const std::string& option, const std::string& text, bool decima
   return result;
 }
 
+// A positive, finite number of seconds.
+double seconds(const std::string& option, const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const double value = text.empty() ? 0.0 : std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value) || !(value > 0))
+    usage_error(option + " " + (text.empty() ? "''" : text) + ": not a positive number of seconds");
+  return value;
+}
+
 // Writes the table with write(2), keeping on after a failure only to finish the rows.
 // Anything but a regular file (a pipe, a terminal, a socket) is first waited for with
 // poll and then given at most PIPE_BUF bytes, which it takes without blocking: the
@@ -148,7 +160,7 @@ int main(int argc, char** argv) {
       "quintolex-batch"};
   std::vector<std::string> files;
   std::string output, format = "csv", plot_dir, from_text, to_text, baseline = "none",
-                      files_from;
+                      files_from, timeout_text;
   bool decimal_comma = false;
   int jobs = static_cast<int>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
   app.add_option("FILE", files, "Data files: one (time, concentration) pair per line");
@@ -175,6 +187,10 @@ int main(int argc, char** argv) {
   app.add_option("-j,--jobs", jobs, "Files processed in parallel (default: the processors)")
       ->check(CLI::Range(1, 4096))
       ->type_name("N");
+  app.add_option("--timeout", timeout_text,
+                 "Seconds a file may take (a positive number; default: no limit); a file "
+                 "that takes longer is stopped and its row says so")
+      ->type_name("SECONDS");
   app.add_option("--files-from", files_from,
                  "Names to process, one per line (\"-\": standard input)")
       ->type_name("FILE");
@@ -202,6 +218,7 @@ int main(int argc, char** argv) {
   if (settings.has_to) settings.to = window_end("--to", to_text, decimal_comma);
   if (settings.has_from && settings.has_to && settings.from > settings.to)
     usage_error("--from " + from_text + " lies after --to " + to_text);
+  if (app.count("--timeout") > 0) settings.timeout = seconds("--timeout", timeout_text);
   if (!files_from.empty()) add_listed_names(files_from, files);
   if (files.empty()) usage_error("no data files given");
 

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cfloat>
 #include <cmath>
@@ -166,6 +167,8 @@ std::string read_all(int fd) {
 struct Child {
   std::size_t index;
   int out_fd, err_fd, result_fd;
+  std::chrono::steady_clock::time_point deadline{};  // with a timeout
+  bool timed_out = false;                            // killed at its deadline
 };
 
 float real_field(const json& record, const char* key) {
@@ -173,7 +176,7 @@ float real_field(const json& record, const char* key) {
 }
 
 // The row of a finished child: its result records, its messages and how it ended.
-Row collect(const std::string& file, const Child& child, int status) {
+Row collect(const std::string& file, const Child& child, int status, double timeout) {
   Row row;
   row.file = file;
   const std::string results = read_all(child.result_fd);
@@ -207,7 +210,11 @@ Row collect(const std::string& file, const Child& child, int status) {
   const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0 && done;
   row.ok = finished && !merged.contains("error") && !merged.value("failed", false);
   if (merged.contains("error")) row.messages.push_back(merged["error"].get<std::string>());
-  if (WIFSIGNALED(status)) {
+  if (child.timed_out && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", timeout);
+    row.messages.push_back(std::string("timed out after ") + seconds + " s");
+  } else if (WIFSIGNALED(status)) {
     const int signal = WTERMSIG(status);
     row.messages.push_back("crashed: signal " + std::to_string(signal) + " (" +
                            strsignal(signal) + ")");
@@ -465,6 +472,11 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
     }
     running.clear();
   };
+  // A limit beyond any run (some 30 years) keeps the deadlines within the clock.
+  using Clock = std::chrono::steady_clock;
+  const auto allowed = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(std::min(settings.timeout, 1e9)));
+  const bool timed = settings.timeout > 0;
   hold_signals();
   while (next_emit < files.size()) {
     if (const int signal = ending_signal()) {
@@ -506,6 +518,7 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
           ::_exit(3);
         }
       }
+      if (timed) child.deadline = Clock::now() + allowed;
       running.emplace(pid, child);
     }
     emit_ready();
@@ -526,7 +539,7 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
       if (found == running.end()) continue;
       const Child child = found->second;
       running.erase(found);
-      Row row = collect(files[child.index], child, status);
+      Row row = collect(files[child.index], child, status, settings.timeout);
       if (!clashes[child.index].empty()) {
         row.messages.push_back(clashes[child.index]);
         row.ok = false;
@@ -540,8 +553,26 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
       continue;
     }
 
-    // Wait for a child to end or a signal.
-    wait_for(nullptr, 0, nullptr);
+    // Wait for a child to end, a signal, or the next deadline; a child past its
+    // deadline is killed, and its end is waited for like any other.
+    std::optional<Clock::time_point> next_deadline;
+    const Clock::time_point now = Clock::now();
+    for (auto& [pid, child] : running) {
+      if (!timed || child.timed_out) continue;
+      if (child.deadline <= now) {
+        ::kill(pid, SIGKILL);
+        child.timed_out = true;
+      } else if (!next_deadline || child.deadline < *next_deadline) {
+        next_deadline = child.deadline;
+      }
+    }
+    timespec wait{};
+    if (next_deadline) {
+      const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*next_deadline - now);
+      wait.tv_sec = static_cast<time_t>(left.count() / 1000000000);
+      wait.tv_nsec = static_cast<long>(left.count() % 1000000000);
+    }
+    wait_for(nullptr, 0, next_deadline ? &wait : nullptr);
   }
   return 0;
 }

@@ -33,6 +33,8 @@ ROWS = [
      "signal"),
     ("interrupt, table on a pipe", signal.SIGINT, "pipe", ["-j", "3"], ["good.txt", "a.fifo", "b.fifo"], "signal"),
     ("terminate while the table waits", signal.SIGTERM, "pipe", ["-j", "2"], ["good.txt", "a.fifo"], "full pipe"),
+    ("reader of the table gone", signal.SIGPIPE, "pipe", ["-j", "2", "--timeout", "1"],
+     ["good.txt", "a.fifo", "b.fifo"], "broken pipe"),
 ]
 
 
