@@ -18,6 +18,7 @@ optional `setup` of key=value lines (# starts a comment):
   sigchld=ignored              the program starts with SIGCHLD ignored
   held-fifo=NAME               a named pipe that the runner holds open for writing until the
                                program ends, without ever writing to it
+  symlink=NAME TARGET          a symbolic link NAME to TARGET (which need not exist)
   user=nobody                  run as uid and gid 65534 (when the runner is root)
   env=NAME=VALUE               an environment variable (COMSPEC is otherwise removed)
   chmod=MODE PATH              after the files are in place; PATH . is the directory
@@ -137,6 +138,8 @@ def run_case(case, programs, record=False):
                 data = text.encode("latin-1").decode("unicode_escape").encode("latin-1")
                 writers.append(threading.Thread(target=fifo_writer, args=(os.path.join(work, name), data),
                                                 daemon=True))
+            elif key == "symlink":
+                os.symlink(text, os.path.join(work, name))
             elif key == "held-fifo":
                 os.mkfifo(os.path.join(work, value), 0o644)
                 # Opened for reading too, so that the open does not wait for a reader.
