@@ -1,6 +1,6 @@
 // quintolex-batch: integrates the profiles of many data files, one table row each.
 // Exit status: 0 when every file is ok, 1 when any file has an error (or the table
-// cannot be written), 2 for a usage error.
+// cannot be written), 2 for a usage error, 128 + N when signal N ended the run.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,10 +10,10 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
-#include <cstdlib>
-#include <csignal>
 #include <climits>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -128,7 +128,10 @@ class Output {
       if (!regular_) {
         pollfd ready{fd_, POLLOUT, 0};
         const int n = batch::wait_for(&ready, 1, nullptr);
-        if (batch::ending_signal() != 0) failed_ = EINTR;
+        if (batch::ending_signal() != 0) {
+          failed_ = EINTR;
+          break;
+        }
         if (n <= 0) continue;
       }
       const std::size_t left = text.size() - done;
@@ -156,7 +159,8 @@ int main(int argc, char** argv) {
       "Integrates the piecewise-linear concentration profile of each data file like\n"
       "quintolex does and writes one table row per file, in input order. Each file is\n"
       "processed in a child process of its own: a file that fails gets an error row and\n"
-      "the others go on. Exit status: 0 all rows ok, 1 some row has an error, 2 usage.",
+      "the others go on. Exit status: 0 all rows ok, 1 some row has an error, 2 usage,\n"
+      "128 + N ended by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP, 141 SIGPIPE).",
       "quintolex-batch"};
   std::vector<std::string> files;
   std::string output, format = "csv", plot_dir, from_text, to_text, baseline = "none",
