@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Command lines of the batch tool that end before any file is processed, or whose
-outcome is decided by one value: command_line_test.py QUINTOLEX_BATCH
+outcome is decided by one value: command_line_test.py QUINTOLEX_BATCH MANUAL_PAGE
 
 Each row runs the real executable in a fresh directory holding good.txt (a valid
 profile) and the row's own files, and checks its exit status and the first line of
 its standard error."""
-import os, shutil, subprocess, sys, tempfile
+import os, re, shutil, subprocess, sys, tempfile
 
 GOOD = b"0 0\n1 2\n2 0\n"
 LONGEST = 65536  # the longest name a --files-from list may hold
@@ -76,9 +76,22 @@ def run_row(program, args, stdout, files):
         shutil.rmtree(folder, ignore_errors=True)
 
 
+def options_agree(program, manual):
+    """The long options --help lists are those the manual page names."""
+    helped = set(re.findall(r"--[a-z][a-z-]*", subprocess.run([program, "--help"], capture_output=True,
+                                                             check=True).stdout.decode()))
+    with open(manual) as page:
+        named = set(name.replace("\\-", "-") for name in re.findall(r"\\-\\-[a-z](?:[a-z]|\\-)*", page.read()))
+    if helped != named:
+        print(f"--help lists {sorted(helped - named)} that the manual does not name, "
+              f"the manual {sorted(named - helped)} that --help does not list")
+        return False
+    return True
+
+
 def main():
     program = os.path.abspath(sys.argv[1])
-    failures = 0
+    failures = 0 if options_agree(program, sys.argv[2]) else 1
     for name, args, stdout, status, first_error, *files in ROWS:
         code, out, err = run_row(program, args, stdout, files[0] if files else {})
         got_error = err.split("\n", 1)[0]
