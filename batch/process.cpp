@@ -568,9 +568,10 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
     }
     timespec wait{};
     if (next_deadline) {
-      const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(*next_deadline - now);
-      wait.tv_sec = static_cast<time_t>(left.count() / 1000000000);
-      wait.tv_nsec = static_cast<long>(left.count() % 1000000000);
+      const auto left = *next_deadline - now;
+      const auto whole = std::chrono::floor<std::chrono::seconds>(left);
+      wait.tv_sec = static_cast<time_t>(whole.count());
+      wait.tv_nsec = static_cast<long>(std::chrono::nanoseconds(left - whole).count());
     }
     wait_for(nullptr, 0, next_deadline ? &wait : nullptr);
   }
