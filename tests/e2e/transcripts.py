@@ -25,7 +25,9 @@ optional `setup` of key=value lines (# starts a comment):
   fifo=NAME TEXT               a named pipe whose writer sends TEXT (backslash escapes)
   generate=NAME EXPRESSION     a file holding the value of a Python expression
   limit=fsize BYTES            the largest file the program may write (outputs go through pipes)
-Files made by chmod, fifo and generate belong to the initial state of the directory.
+Files made by chmod, fifo, generate, held-fifo and symlink belong to the initial state of
+the directory. A checkout keeps no links, so in after/ a regular file holding
+"<symbolic link to TARGET>" stands for a symbolic link to TARGET.
 """
 import fcntl, os, resource, shlex, shutil, signal, stat, subprocess, sys, tempfile, threading, time
 
@@ -35,7 +37,8 @@ def read(path, default=b""):
 
 
 def snapshot(top, readable=False):
-    """Names and bytes under `top`; directories end with / and other files show their kind.
+    """Names and bytes under `top`; directories end with /, links show their target and
+    other files their kind.
     With `readable`, what the run's modes keep from the owner is opened to it first."""
     state = {}
     grant = lambda path, bits: readable and os.chmod(path, os.lstat(path).st_mode | bits)
@@ -51,6 +54,8 @@ def snapshot(top, readable=False):
             elif stat.S_ISREG(mode):
                 grant(path, 0o400)
                 state[rel] = read(path)
+            elif stat.S_ISLNK(mode):
+                state[rel] = b"<symbolic link to " + os.fsencode(os.readlink(path)) + b">"
             else:
                 state[rel] = b"<not a regular file>"
     return state
