@@ -3,7 +3,11 @@
 // table row per file (CSV, TSV or JSON Lines), optional SVG plots.
 #pragma once
 
+#include <poll.h>
+#include <sys/stat.h>
+
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -126,6 +130,98 @@ Export read_export(const std::string& path, const ReadOptions& options);
 int open_for_reading(const std::string& path);
 
 // ---------------------------------------------------------------------------
+// Names of any length (paths.cpp)
+// ---------------------------------------------------------------------------
+
+// Opens the directory `path` (relative to the directory `base`, or AT_FDCWD) with
+// O_PATH, one directory at a time when the name is longer than the system takes in
+// one call. -1 with errno.
+int open_directory_at(int base, std::string_view path);
+
+// Opens the directory that holds the last name of `path` (relative to `base`) and
+// sets `last` to that name ("." when `path` ends with "/"). -1 with errno.
+int open_parent_at(int base, std::string_view path, std::string& last);
+int open_parent(const std::string& path, std::string& last);
+
+// stat(2) of a name of any length; a name holding a NUL byte names no file.
+int stat_any(const std::string& path, struct stat& info);
+
+// ---------------------------------------------------------------------------
+// The table's file (output_file.cpp)
+// ---------------------------------------------------------------------------
+
+// -o FILE. A regular FILE (or a new one) is written under a temporary name in its
+// directory and renamed onto FILE by commit(); until then FILE keeps its previous
+// contents, and discard() (or the destructor) removes the temporary file. Symbolic
+// links at FILE are followed. A FILE that is not a regular file is written directly.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  // Finds FILE's directory and the file at the end of its links; false with errno.
+  bool locate(const std::string& path);
+  bool exists() const { return exists_; }
+  // What FILE is (stat, links followed), when it exists.
+  const struct stat& info() const { return info_; }
+  // The directory that gets the file (O_PATH), and the file's name in it.
+  int directory() const { return dir_; }
+  const std::string& name() const { return name_; }
+  // True when FILE is replaced by a rename: it is a regular file or does not exist.
+  bool replaced() const;
+  // The descriptor to write the table to: a new temporary file, or FILE itself when
+  // it is not replaced (opening a named pipe waits for a reader). -1 with errno; an
+  // existing FILE that the user may not write is refused with EACCES.
+  int open();
+  // Closes the descriptor and renames the temporary file onto FILE: 0, or errno.
+  int commit();
+  // Closes the descriptor and removes the temporary file, if any.
+  void discard();
+
+ private:
+  std::string name_, temporary_;
+  int dir_ = -1, fd_ = -1;
+  bool exists_ = false;
+  struct stat info_ {};
+};
+
+// ---------------------------------------------------------------------------
+// Signals and waiting (signals.cpp)
+// ---------------------------------------------------------------------------
+
+// From here on SIGINT, SIGTERM, SIGHUP and SIGPIPE (each unless it was ignored or
+// blocked when the program started) and SIGCHLD are blocked, and let through only
+// inside wait_for, where their handlers just note them. Called again, does nothing.
+void hold_signals();
+
+// In a child just forked: the signal handling the program started with.
+void release_signals();
+
+// ppoll(2) with the held signals let through: waits until one of `fds` is ready, a
+// signal arrives or `timeout` passes (nullptr: no limit).
+int wait_for(struct pollfd* fds, unsigned long count, const struct timespec* timeout);
+
+// The first of SIGINT, SIGTERM, SIGHUP and SIGPIPE that has arrived (one still
+// pending is let through first), or 0.
+int ending_signal();
+
+// ---------------------------------------------------------------------------
+// Names as text (names.cpp)
+// ---------------------------------------------------------------------------
+
+// `bytes` as UTF-8 text that tells every byte string from every other: a NUL byte and
+// each byte that is not part of a valid UTF-8 character are written \xHH (two
+// upper-case hexadecimal digits), and so is a backslash followed by "x" (\x5C), so
+// that \x in the text always starts such a byte. Other bytes are kept.
+// Rows hold names and messages as raw bytes; the table escapes them as it writes them,
+// so a name is put into a message unescaped.
+std::string escape_name(std::string_view bytes);
+
+// The bytes that escape_name turned into `text`.
+std::string unescape_name(std::string_view text);
+
+// ---------------------------------------------------------------------------
 // One file's row (process.cpp)
 // ---------------------------------------------------------------------------
 
@@ -136,6 +232,7 @@ struct Settings {
   ReadOptions read;
   std::string plot_dir;  // as given, for messages
   int plot_dir_fd = -1;  // the plot directory, open; -1: no plots
+  double timeout = 0;    // seconds a profile's child may take; 0: no limit
 };
 
 // One row of the table. Absent values are NaN in the reals and -1 in `points`.
@@ -155,10 +252,14 @@ struct Row {
 // Processes the files, at most `jobs` children at once, each profile of each file in a
 // child process of its own, and hands the rows to `emit` in the order of `files` (a
 // file's profiles in their order) as soon as each row and all rows before it are
-// known; the plots get their names then. A profile whose child stops, traps or
-// crashes gets an error row naming what happened; the others are not affected.
-void process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,
-                   const std::function<void(const Row&)>& emit);
+// known; the plots get their names then. A profile whose child stops, traps, crashes
+// or takes longer than `settings.timeout` (it is then killed) gets an error row
+// naming what happened; the others are not affected. Holds the signals
+// (hold_signals). Returns 0 once every row is handed over, or the ending signal that
+// arrived first: the running children are then killed and reaped, and the rows not
+// yet handed over are dropped.
+int process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,
+                  const std::function<void(const Row&)>& emit);
 
 // The work of one child, run in the calling process: reads the file, loads profile
 // number `profile` (0-based) into the point tables, integrates like the dialogue does

@@ -1,15 +1,22 @@
 // quintolex-batch: integrates the profiles of many data files, one table row each.
 // Exit status: 0 when every file is ok, 1 when any file has an error (or the table
-// cannot be written), 2 for a usage error.
+// cannot be written), 2 for a usage error, 128 + N when signal N ended the run.
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,29 +32,62 @@ constexpr int EXIT_USAGE = 2;
   std::exit(EXIT_USAGE);
 }
 
+// The longest name a --files-from list may hold: far beyond any name the system
+// resolves, yet a bound on what a list without line ends (a binary file, a device
+// such as /dev/zero) makes the program keep.
+constexpr std::size_t LONGEST_LISTED_NAME = std::size_t{PATH_MAX} * 16;
+
 // The names of a --files-from list: one per line, CR LF accepted, empty lines skipped.
+// Only the line being read is kept besides the names.
 void add_listed_names(const std::string& list, std::vector<std::string>& files) {
   const int fd = list == "-" ? STDIN_FILENO : batch::open_for_reading(list);
   if (fd < 0) usage_error("--files-from " + list + ": " + std::strerror(errno));
-  std::string bytes;
+  std::string name;
+  std::size_t line = 1;
+  const auto too_long = [&] {
+    usage_error("--files-from " + list + ": line " + std::to_string(line) +
+                ": a name longer than " + std::to_string(LONGEST_LISTED_NAME) + " bytes");
+  };
+  const auto end_line = [&] {
+    if (!name.empty() && name.back() == '\r') name.pop_back();
+    if (name.size() > LONGEST_LISTED_NAME) too_long();
+    if (!name.empty()) files.push_back(name);
+    name.clear();
+    ++line;
+  };
   char block[1 << 16];
   for (;;) {
     const ssize_t n = ::read(fd, block, sizeof block);
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      // Standard input in non-blocking mode: wait for more.
+      pollfd ready{fd, POLLIN, 0};
+      ::poll(&ready, 1, -1);
+      continue;
+    }
     if (n < 0) usage_error("--files-from " + list + ": " + std::strerror(errno));
     if (n == 0) break;
-    bytes.append(block, static_cast<std::size_t>(n));
+    const char* at = block;
+    const char* const end = block + n;
+    while (at < end) {
+      const char* stop = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+      name.append(at, stop == nullptr ? end : stop);
+      // One byte more than the longest name: the CR of a CR LF line end.
+      if (name.size() > LONGEST_LISTED_NAME + 1) too_long();
+      if (stop == nullptr) break;
+      end_line();
+      at = stop + 1;
+    }
   }
   if (fd != STDIN_FILENO) ::close(fd);
-  std::size_t start = 0;
-  while (start < bytes.size()) {
-    std::size_t end = bytes.find('\n', start);
-    if (end == std::string::npos) end = bytes.size();
-    std::string name = bytes.substr(start, end - start);
-    if (!name.empty() && name.back() == '\r') name.pop_back();
-    if (!name.empty()) files.push_back(name);
-    start = end + 1;
-  }
+  end_line();
+}
+
+// Whether the data file `file` is the file `target` (same device and inode).
+bool same_file(const std::string& file, const struct stat& target) {
+  struct stat info;
+  return batch::stat_any(file, info) == 0 && info.st_dev == target.st_dev &&
+         info.st_ino == target.st_ino;
 }
 
 float window_end(const std::string& option, const std::string& text, bool decimal_comma) {
@@ -57,19 +97,46 @@ float window_end(const std::string& option, const std::string& text, bool decima
       if (c == ',') c = '.';
   float result = 0.0f;
   if (batch::convert_real(value, result) != batch::ValueRead::Ok)
-    usage_error(option + " " + text + ": not a time");
+    usage_error(option + " " + (text.empty() ? "''" : text) + ": not a time");
   return result;
 }
 
+// A positive, finite number of seconds.
+double seconds(const std::string& option, const std::string& text) {
+  char* end = nullptr;
+  errno = 0;
+  const double value = text.empty() ? 0.0 : std::strtod(text.c_str(), &end);
+  if (text.empty() || *end != '\0' || errno == ERANGE || !std::isfinite(value) || !(value > 0))
+    usage_error(option + " " + (text.empty() ? "''" : text) + ": not a positive number of seconds");
+  return value;
+}
+
 // Writes the table with write(2), keeping on after a failure only to finish the rows.
+// Anything but a regular file (a pipe, a terminal, a socket) is first waited for with
+// poll and then given at most PIPE_BUF bytes, which it takes without blocking: the
+// ending signals are let through while the reader is slow, and a descriptor in
+// non-blocking mode gets every row. An ending signal stops the writing.
 class Output {
  public:
-  explicit Output(int fd) : fd_(fd) {}
+  explicit Output(int fd) : fd_(fd) {
+    struct stat info;
+    regular_ = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  }
   void write(const std::string& text) {
     std::size_t done = 0;
     while (failed_ == 0 && done < text.size()) {
-      const ssize_t n = ::write(fd_, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
+      if (!regular_) {
+        pollfd ready{fd_, POLLOUT, 0};
+        const int n = batch::wait_for(&ready, 1, nullptr);
+        if (batch::ending_signal() != 0) {
+          failed_ = EINTR;
+          break;
+        }
+        if (n <= 0) continue;
+      }
+      const std::size_t left = text.size() - done;
+      const ssize_t n = ::write(fd_, text.data() + done, regular_ ? left : std::min<std::size_t>(left, PIPE_BUF));
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
       if (n <= 0) failed_ = n < 0 ? errno : EIO;
       else done += static_cast<std::size_t>(n);
     }
@@ -78,22 +145,27 @@ class Output {
 
  private:
   int fd_;
+  bool regular_ = false;
   int failed_ = 0;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A parent may leave SIGCHLD ignored across exec; the children could then not be
+  // waited for.
+  ::signal(SIGCHLD, SIG_DFL);
   CLI::App app{
       "Integrates the piecewise-linear concentration profile of each data file like\n"
       "quintolex does and writes one table row per profile (a file's block of data, or\n"
       "each of its sections or groups), in input order. Each profile is processed in a\n"
       "child process of its own: one that fails gets an error row and the others go on.\n"
-      "Exit status: 0 all rows ok, 1 some row has an error, 2 usage.",
+      "Exit status: 0 all rows ok, 1 some row has an error, 2 usage, 128 + N ended by\n"
+      "signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP, 141 SIGPIPE).",
       "quintolex-batch"};
   std::vector<std::string> files;
   std::string output, format = "csv", plot_dir, from_text, to_text, baseline = "none",
-                      files_from;
+                      files_from, timeout_text;
   bool decimal_comma = false, sort = false;
   std::string time_column, value_column, group_column, section, missing = "refuse";
   int jobs = static_cast<int>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
@@ -144,6 +216,10 @@ int main(int argc, char** argv) {
   app.add_option("-j,--jobs", jobs, "Profiles processed in parallel (default: the processors)")
       ->check(CLI::Range(1, 4096))
       ->type_name("N");
+  app.add_option("--timeout", timeout_text,
+                 "Seconds a profile may take (a positive number; default: no limit); one "
+                 "that takes longer is stopped and its row says so")
+      ->type_name("SECONDS");
   app.add_option("--files-from", files_from,
                  "Names to process, one per line (\"-\": standard input)")
       ->type_name("FILE");
@@ -151,8 +227,15 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int code = app.exit(e);
-    return code == 0 ? 0 : EXIT_USAGE;
+    // The help and the version are the program's output, checked as the table is.
+    std::ostringstream text;
+    if (app.exit(e, text, std::cerr) != 0) return EXIT_USAGE;
+    Output out(STDOUT_FILENO);
+    out.write(text.str());
+    if (out.failed() == 0) return 0;
+    std::cerr << "quintolex-batch: cannot write to standard output: " << std::strerror(out.failed())
+              << "\n";
+    return 1;
   }
 
   batch::Settings settings;
@@ -164,39 +247,76 @@ int main(int argc, char** argv) {
   settings.read.sort = sort;
   settings.read.skip_missing = missing == "skip";
   settings.linear_baseline = baseline == "linear";
-  settings.has_from = !from_text.empty();
-  settings.has_to = !to_text.empty();
+  settings.has_from = app.count("--from") > 0;
+  settings.has_to = app.count("--to") > 0;
   if (settings.has_from) settings.from = window_end("--from", from_text, decimal_comma);
   if (settings.has_to) settings.to = window_end("--to", to_text, decimal_comma);
   if (settings.has_from && settings.has_to && settings.from > settings.to)
     usage_error("--from " + from_text + " lies after --to " + to_text);
+  if (app.count("--timeout") > 0) settings.timeout = seconds("--timeout", timeout_text);
   if (!files_from.empty()) add_listed_names(files_from, files);
   if (files.empty()) usage_error("no data files given");
 
+  // Every check comes before anything is created or written.
+  struct stat plot_info {};
+  bool plot_exists = false;
   if (!plot_dir.empty()) {
     settings.plot_dir = plot_dir;
-    struct stat info;
-    if (::mkdir(plot_dir.c_str(), 0777) != 0 && errno != EEXIST)
+    if (batch::stat_any(plot_dir, plot_info) == 0) {
+      if (!S_ISDIR(plot_info.st_mode)) usage_error("--plot " + plot_dir + ": not a directory");
+      plot_exists = true;
+    } else if (errno != ENOENT) {
       usage_error("--plot " + plot_dir + ": " + std::strerror(errno));
-    if (::stat(plot_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-      usage_error("--plot " + plot_dir + ": not a directory");
-    settings.plot_dir_fd = ::open(plot_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (settings.plot_dir_fd < 0) usage_error("--plot " + plot_dir + ": " + std::strerror(errno));
+    }
   }
 
-  int out_fd = STDOUT_FILENO;
-  if (!output.empty() && output != "-") {
-    // The table never takes the place of a data file.
-    struct stat target;
-    const bool exists = ::stat(output.c_str(), &target) == 0;
-    for (const std::string& file : files) {
-      struct stat input;
-      if (file == output || (exists && ::stat(file.c_str(), &input) == 0 &&
-                             input.st_dev == target.st_dev && input.st_ino == target.st_ino))
+  // The table never takes the place of a data file, whatever name reaches it.
+  const bool to_file = !output.empty() && output != "-";
+  batch::OutputFile target;
+  if (to_file) {
+    if (!target.locate(output)) usage_error("--output " + output + ": " + std::strerror(errno));
+    if (target.exists() && S_ISDIR(target.info().st_mode))
+      usage_error("--output " + output + ": " + std::strerror(EISDIR));
+    for (const std::string& file : files)
+      if (file == output || (target.exists() && same_file(file, target.info())))
         usage_error("--output " + output + " is one of the data files");
+    // The plots' names are only known as the files load.
+    struct stat folder;
+    if (plot_exists && target.name().ends_with(".svg") && ::fstat(target.directory(), &folder) == 0 &&
+        folder.st_dev == plot_info.st_dev && folder.st_ino == plot_info.st_ino)
+      usage_error("--output " + output + " is an .svg file in the --plot folder " + plot_dir);
+  } else {
+    struct stat info;
+    if (::fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode))
+      for (const std::string& file : files)
+        if (same_file(file, info)) usage_error("standard output is the data file " + file);
+  }
+
+  // A device or a named pipe is opened while a signal still ends the program at once:
+  // the opening may wait (for a reader), and nothing is made that needs removing.
+  int out_fd = STDOUT_FILENO;
+  if (to_file && !target.replaced() && (out_fd = target.open()) < 0)
+    usage_error("--output " + output + ": " + std::strerror(errno));
+  // From here on an ending signal is noted, and the run ends in order: the children
+  // killed and reaped, the temporary file of -o removed, the status 128 + signal.
+  batch::hold_signals();
+  if (to_file && target.replaced() && (out_fd = target.open()) < 0)
+    usage_error("--output " + output + ": " + std::strerror(errno));
+  if (!plot_dir.empty() && !plot_exists) {
+    struct stat info;
+    int failure = 0;
+    if (::mkdir(plot_dir.c_str(), 0777) != 0 && errno != EEXIST) failure = errno;
+    else if (::stat(plot_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) failure = ENOTDIR;
+    if (failure != 0) {
+      target.discard();
+      usage_error("--plot " + plot_dir + ": " + std::strerror(failure));
     }
-    out_fd = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY, 0666);
-    if (out_fd < 0) usage_error("--output " + output + ": " + std::strerror(errno));
+  }
+  // The plots are written and named relative to the folder as it is now.
+  if (!plot_dir.empty() && (settings.plot_dir_fd = ::open(plot_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
+    const int failure = errno;
+    target.discard();
+    usage_error("--plot " + plot_dir + ": " + std::strerror(failure));
   }
 
   const batch::Format table_format = format == "tsv"    ? batch::Format::Tsv
@@ -205,12 +325,25 @@ int main(int argc, char** argv) {
   Output out(out_fd);
   out.write(batch::table_header(table_format));
   bool all_ok = true;
-  batch::process_files(files, settings, jobs, [&](const batch::Row& row) {
-    all_ok = all_ok && row.ok;
-    out.write(batch::table_row(row, table_format));
-  });
+  int signal = 0;
+  try {
+    signal = batch::process_files(files, settings, jobs, [&](const batch::Row& row) {
+      all_ok = all_ok && row.ok;
+      out.write(batch::table_row(row, table_format));
+    });
+  } catch (const std::exception& e) {
+    target.discard();
+    std::cerr << "quintolex-batch: " << e.what() << "\n";
+    return 1;
+  }
+  if (signal == 0) signal = batch::ending_signal();
+  if (signal != 0) {
+    target.discard();
+    return 128 + signal;
+  }
   int failure = out.failed();
-  if (out_fd != STDOUT_FILENO && ::close(out_fd) != 0 && failure == 0) failure = errno;
+  if (to_file && failure != 0) target.discard();
+  else if (to_file) failure = target.commit();
   if (failure != 0) {
     std::cerr << "quintolex-batch: cannot write the table: " << std::strerror(failure) << "\n";
     return 1;

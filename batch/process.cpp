@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -22,6 +24,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>
+#include <stdexcept>
 #include <string>
 
 #include "batch.h"
@@ -89,8 +92,19 @@ float profile_less_baseline(float x) {
   return profile - base;
 }
 
+// The records go from child to parent as JSON, which holds only UTF-8 text: each text
+// is escaped on the way (escape_name) and comes back as the very same bytes.
+json with_texts(const json& value, std::string (*convert)(std::string_view)) {
+  if (value.is_string()) return convert(value.get_ref<const std::string&>());
+  json copy = value;
+  if (value.is_structured())
+    for (json& item : copy) item = with_texts(item, convert);
+  return copy;
+}
+
 void write_record(int fd, const json& record) {
-  const std::string text = record.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+  const std::string text =
+      with_texts(record, escape_name).dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -171,6 +185,8 @@ struct Child {
   std::size_t index;    // the file's place in the batch
   std::size_t profile;  // the profile's place in the file
   int out_fd, err_fd, result_fd;
+  std::chrono::steady_clock::time_point deadline{};  // with a timeout
+  bool timed_out = false;                            // killed at its deadline
 };
 
 float real_field(const json& record, const char* key) {
@@ -179,7 +195,7 @@ float real_field(const json& record, const char* key) {
 
 // The row of a finished child: its result records, its messages and how it ended.
 // `merged` keeps the records themselves.
-Row collect(const std::string& file, const Child& child, int status, json& merged) {
+Row collect(const std::string& file, const Child& child, int status, double timeout, json& merged) {
   Row row;
   row.file = file;
   const std::string results = read_all(child.result_fd);
@@ -189,7 +205,7 @@ Row collect(const std::string& file, const Child& child, int status, json& merge
     std::size_t end = results.find('\n', start);
     if (end == std::string::npos) end = results.size();
     const json record = json::parse(results.substr(start, end - start), nullptr, false);
-    if (record.is_object()) merged.update(record, true);
+    if (record.is_object()) merged.update(with_texts(record, unescape_name), true);
     start = end + 1;
   }
   if (merged.contains("notes"))
@@ -213,7 +229,11 @@ Row collect(const std::string& file, const Child& child, int status, json& merge
   const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0 && done;
   row.ok = finished && !merged.contains("error") && !merged.value("failed", false);
   if (merged.contains("error")) row.messages.push_back(merged["error"].get<std::string>());
-  if (WIFSIGNALED(status)) {
+  if (child.timed_out && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%g", timeout);
+    row.messages.push_back(std::string("timed out after ") + seconds + " s");
+  } else if (WIFSIGNALED(status)) {
     const int signal = WTERMSIG(status);
     row.messages.push_back("crashed: signal " + std::to_string(signal) + " (" +
                            strsignal(signal) + ")");
@@ -500,8 +520,8 @@ std::vector<Segment> profile_segments() {
 // The parent's loop
 // ---------------------------------------------------------------------------
 
-void process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,
-                   const std::function<void(const Row&)>& emit) {
+int process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,
+                  const std::function<void(const Row&)>& emit) {
   // Three descriptors per running child: no more children than the limit allows.
   struct rlimit limit;
   if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
@@ -528,68 +548,9 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
   for (std::size_t i = 0; i < files.size(); ++i) waiting.emplace_back(i, 0);
   std::map<pid_t, Child> running;
   std::size_t next_emit = 0;
-  while (next_emit < files.size()) {
-    while (running.size() < static_cast<std::size_t>(jobs) && !waiting.empty()) {
-      const auto [index, profile] = waiting.front();
-      Child child{index, profile, ::memfd_create("console", MFD_CLOEXEC), ::memfd_create("report", MFD_CLOEXEC),
-                  ::memfd_create("results", MFD_CLOEXEC)};
-      const bool files_made = child.out_fd >= 0 && child.err_fd >= 0 && child.result_fd >= 0;
-      const pid_t pid = files_made ? ::fork() : -1;
-      if (pid < 0) {
-        // Out of processes or descriptors: wait for a running child and try again.
-        const int saved = errno;
-        for (int fd : {child.out_fd, child.err_fd, child.result_fd})
-          if (fd >= 0) ::close(fd);
-        if (!running.empty()) break;
-        std::fprintf(stderr, "quintolex-batch: cannot start a child process: %s\n", std::strerror(saved));
-        std::exit(1);
-      }
-      waiting.pop_front();
-      if (pid == 0) {
-        ::dup2(child.out_fd, STDOUT_FILENO);
-        ::dup2(child.err_fd, STDERR_FILENO);
-        try {
-          run_child(files[index], profile, settings, temporary_of(index, profile), child.result_fd);
-        } catch (const std::exception& e) {
-          const std::string text = std::string("quintolex-batch: ") + e.what() + "\n";
-          if (::write(STDERR_FILENO, text.data(), text.size()) < 0) ::_exit(3);
-          ::_exit(3);
-        }
-      }
-      running.emplace(pid, child);
-    }
-    int status = 0;
-    const pid_t pid = ::waitpid(-1, &status, 0);
-    if (pid < 0) {
-      if (errno == EINTR) continue;
-      std::perror("quintolex-batch: waitpid");
-      std::exit(1);
-    }
-    const auto found = running.find(pid);
-    if (found == running.end()) continue;
-    const Child child = found->second;
-    running.erase(found);
-    json records;
-    Row row = collect(files[child.index], child, status, records);
-    ::close(child.out_fd);
-    ::close(child.err_fd);
-    ::close(child.result_fd);
-    FileRows& file = done[child.index];
-    if (child.profile == 0) {
-      // The count of profiles, and their labels; a file that gave none (an error, a
-      // crash while reading) has the one row.
-      if (records.contains("labels"))
-        for (const auto& label : records["labels"]) file.labels.push_back(label.get<std::string>());
-      const std::size_t count = std::max<std::size_t>(file.labels.size(), 1);
-      file.rows.resize(count);
-      for (std::size_t k = count; k-- > 1;) waiting.emplace_front(child.index, k);
-    }
-    if (child.profile < file.labels.size()) row.profile = file.labels[child.profile];
-    row.plot_temporary = records.value("plot", false) ? temporary_of(child.index, child.profile) : std::string();
-    if (plots && row.plot_temporary.empty())
-      ::unlinkat(settings.plot_dir_fd, temporary_of(child.index, child.profile).c_str(), 0);
-    file.rows[child.profile] = std::move(row);
-    // Rows go out in input order, and with them their plots get their names.
+  // Rows go out in input order, a file's once all its profiles' are known, and with
+  // them their plots get their names.
+  const auto emit_ready = [&] {
     while (next_emit < files.size() && !done[next_emit].rows.empty() &&
            std::all_of(done[next_emit].rows.begin(), done[next_emit].rows.end(),
                        [](const std::optional<Row>& r) { return r.has_value(); })) {
@@ -605,7 +566,142 @@ void process_files(const std::vector<std::string>& files, const Settings& settin
       done[next_emit] = FileRows{};
       ++next_emit;
     }
+  };
+  const auto release = [](const Child& child) {
+    for (int fd : {child.out_fd, child.err_fd, child.result_fd})
+      if (fd >= 0) ::close(fd);
+  };
+  // The batch ends early: no child outlives it, and no plot is left under its
+  // temporary name.
+  const auto end_children = [&] {
+    for (const auto& [pid, child] : running) ::kill(pid, SIGKILL);
+    for (const auto& [pid, child] : running) {
+      while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+      }
+      release(child);
+      if (plots) ::unlinkat(settings.plot_dir_fd, temporary_of(child.index, child.profile).c_str(), 0);
+    }
+    running.clear();
+    for (const FileRows& file : done)
+      for (const std::optional<Row>& r : file.rows)
+        if (r && !r->plot_temporary.empty()) ::unlinkat(settings.plot_dir_fd, r->plot_temporary.c_str(), 0);
+  };
+  // A limit beyond any run (some 30 years) keeps the deadlines within the clock.
+  using Clock = std::chrono::steady_clock;
+  const auto allowed = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(std::min(settings.timeout, 1e9)));
+  const bool timed = settings.timeout > 0;
+  hold_signals();
+  while (next_emit < files.size()) {
+    if (const int signal = ending_signal()) {
+      end_children();
+      return signal;
+    }
+    while (running.size() < static_cast<std::size_t>(jobs) && !waiting.empty()) {
+      const auto [index, profile] = waiting.front();
+      if (files[index].find('\0') != std::string::npos) {
+        // The system would take such a name only up to its NUL, which names another file.
+        Row row;
+        row.file = files[index];
+        row.messages.push_back(files[index] + ": the name holds a NUL byte");
+        done[index].rows.resize(1);
+        done[index].rows[0] = std::move(row);
+        waiting.pop_front();
+        continue;
+      }
+      Child child{index, profile, ::memfd_create("console", MFD_CLOEXEC), ::memfd_create("report", MFD_CLOEXEC),
+                  ::memfd_create("results", MFD_CLOEXEC)};
+      const bool files_made = child.out_fd >= 0 && child.err_fd >= 0 && child.result_fd >= 0;
+      const pid_t pid = files_made ? ::fork() : -1;
+      if (pid < 0) {
+        // Out of processes or descriptors: wait for a running child and try again.
+        const int saved = errno;
+        release(child);
+        if (!running.empty()) break;
+        throw std::runtime_error(std::string("cannot start a child process: ") + std::strerror(saved));
+      }
+      waiting.pop_front();
+      if (pid == 0) {
+        release_signals();
+        ::dup2(child.out_fd, STDOUT_FILENO);
+        ::dup2(child.err_fd, STDERR_FILENO);
+        try {
+          run_child(files[index], profile, settings, temporary_of(index, profile), child.result_fd);
+        } catch (const std::exception& e) {
+          const std::string text = std::string("quintolex-batch: ") + e.what() + "\n";
+          if (::write(STDERR_FILENO, text.data(), text.size()) < 0) ::_exit(3);
+          ::_exit(3);
+        }
+      }
+      if (timed) child.deadline = Clock::now() + allowed;
+      running.emplace(pid, child);
+    }
+    emit_ready();
+    if (running.empty()) continue;
+
+    // Every child that has ended gets its row; the first of a file says how many
+    // profiles the file has, and the children of the others go first in the queue.
+    bool reaped = false;
+    while (!running.empty()) {
+      int status = 0;
+      const pid_t pid = ::waitpid(-1, &status, WNOHANG);
+      if (pid == 0) break;
+      if (pid < 0) {
+        const int saved = errno;
+        end_children();
+        throw std::runtime_error(std::string("waitpid: ") + std::strerror(saved));
+      }
+      const auto found = running.find(pid);
+      if (found == running.end()) continue;
+      const Child child = found->second;
+      running.erase(found);
+      json records;
+      Row row = collect(files[child.index], child, status, settings.timeout, records);
+      release(child);
+      FileRows& file = done[child.index];
+      if (child.profile == 0) {
+        // A file that gave no count (an error, a crash while reading) has the one row.
+        if (records.contains("labels"))
+          for (const auto& label : records["labels"]) file.labels.push_back(label.get<std::string>());
+        const std::size_t count = std::max<std::size_t>(file.labels.size(), 1);
+        file.rows.resize(count);
+        for (std::size_t k = count; k-- > 1;) waiting.emplace_front(child.index, k);
+      }
+      if (child.profile < file.labels.size()) row.profile = file.labels[child.profile];
+      row.plot_temporary = records.value("plot", false) ? temporary_of(child.index, child.profile) : std::string();
+      if (plots && row.plot_temporary.empty())
+        ::unlinkat(settings.plot_dir_fd, temporary_of(child.index, child.profile).c_str(), 0);
+      file.rows[child.profile] = std::move(row);
+      reaped = true;
+    }
+    if (reaped) {
+      emit_ready();
+      continue;
+    }
+
+    // Wait for a child to end, a signal, or the next deadline; a child past its
+    // deadline is killed, and its end is waited for like any other.
+    std::optional<Clock::time_point> next_deadline;
+    const Clock::time_point now = Clock::now();
+    for (auto& [pid, child] : running) {
+      if (!timed || child.timed_out) continue;
+      if (child.deadline <= now) {
+        ::kill(pid, SIGKILL);
+        child.timed_out = true;
+      } else if (!next_deadline || child.deadline < *next_deadline) {
+        next_deadline = child.deadline;
+      }
+    }
+    timespec wait{};
+    if (next_deadline) {
+      const auto left = *next_deadline - now;
+      const auto whole = std::chrono::floor<std::chrono::seconds>(left);
+      wait.tv_sec = static_cast<time_t>(whole.count());
+      wait.tv_nsec = static_cast<long>(std::chrono::nanoseconds(left - whole).count());
+    }
+    wait_for(nullptr, 0, next_deadline ? &wait : nullptr);
   }
+  return 0;
 }
 
 }  // namespace batch

@@ -37,10 +37,10 @@ std::string joined(const std::vector<std::string>& lines) {
   return text;
 }
 
-// The row's fields as text, in column order.
+// The row's fields as text, in column order; names and messages escaped (escape_name).
 std::vector<std::string> fields_of(const Row& row) {
-  return {row.file,
-          row.profile,
+  return {escape_name(row.file),
+          escape_name(row.profile),
           row.points < 0 ? std::string() : std::to_string(row.points),
           real_text(row.first_time),
           real_text(row.last_time),
@@ -51,7 +51,7 @@ std::vector<std::string> fields_of(const Row& row) {
           real_text(row.point_added),
           real_text(row.exact_area),
           row.ok ? "ok" : "error",
-          joined(row.messages)};
+          escape_name(joined(row.messages))};
 }
 
 // RFC 4180: a field holding a comma, a quote or a line end is quoted, its quotes

@@ -11,16 +11,25 @@ optional `setup` of key=value lines (# starts a comment):
   stdin=closed | nonblocking   standard input closed, or a pipe in non-blocking mode
   delay=SECONDS                standard input comes through a pipe, each line after this delay
   stdout=closed | /dev/full | sealed | broken-pipe; stderr=closed | stdout (into standard output)
+  stdout=nonblocking           a pipe of one page in non-blocking mode, read only from 0.5 s on
+  stdout=open NAME | append NAME
+                               a file of the working directory, opened for reading and writing
+                               without truncation (the shell's 1<>) or for appending (>>)
+  sigchld=ignored              the program starts with SIGCHLD ignored
+  held-fifo=NAME               a named pipe that the runner holds open for writing until the
+                               program ends, without ever writing to it
+  symlink=NAME TARGET          a symbolic link NAME to TARGET (which need not exist)
   user=nobody                  run as uid and gid 65534 (when the runner is root)
   env=NAME=VALUE               an environment variable (COMSPEC is otherwise removed)
   chmod=MODE PATH              after the files are in place; PATH . is the directory
   fifo=NAME TEXT               a named pipe whose writer sends TEXT (backslash escapes)
-  symlink=NAME TARGET          a symbolic link
   generate=NAME EXPRESSION     a file holding the value of a Python expression
   limit=fsize BYTES            the largest file the program may write (outputs go through pipes)
-Files made by chmod, fifo, symlink and generate belong to the initial state of the directory.
+Files made by chmod, fifo, generate, held-fifo and symlink belong to the initial state of
+the directory. A checkout keeps no links, so in after/ a regular file holding
+"<symbolic link to TARGET>" stands for a symbolic link to TARGET.
 """
-import fcntl, os, resource, shlex, shutil, stat, subprocess, sys, tempfile, threading, time
+import fcntl, os, resource, shlex, shutil, signal, stat, subprocess, sys, tempfile, threading, time
 
 
 def read(path, default=b""):
@@ -28,7 +37,8 @@ def read(path, default=b""):
 
 
 def snapshot(top, readable=False):
-    """Names and bytes under `top`; directories end with / and other files show their kind.
+    """Names and bytes under `top`; directories end with /, links show their target and
+    other files their kind.
     With `readable`, what the run's modes keep from the owner is opened to it first."""
     state = {}
     grant = lambda path, bits: readable and os.chmod(path, os.lstat(path).st_mode | bits)
@@ -44,6 +54,8 @@ def snapshot(top, readable=False):
             elif stat.S_ISREG(mode):
                 grant(path, 0o400)
                 state[rel] = read(path)
+            elif stat.S_ISLNK(mode):
+                state[rel] = b"<symbolic link to " + os.fsencode(os.readlink(path)) + b">"
             else:
                 state[rel] = b"<not a regular file>"
     return state
@@ -76,7 +88,8 @@ def feed(fd, data, delay):
         os.close(fd)
 
 
-def drain(fd, into):
+def drain(fd, into, delay=0.0):
+    time.sleep(delay)
     with os.fdopen(fd, "rb") as pipe:
         into.write(pipe.read())
 
@@ -95,6 +108,7 @@ def run_case(case, programs, record=False):
         return [f"cmd names {argv[0]!r}, which is not one of the programs given: {sorted(programs)}"]
     # An unprivileged run must reach its files whatever the temporary directory is.
     root = tempfile.mkdtemp(prefix="quintolex-case-", dir="/tmp" if "user" in keys else None)
+    held = []
     try:
         os.chmod(root, 0o755)
         work = os.path.join(root, "work")
@@ -133,6 +147,10 @@ def run_case(case, programs, record=False):
                 data = text.encode("latin-1").decode("unicode_escape").encode("latin-1")
                 writers.append(threading.Thread(target=fifo_writer, args=(os.path.join(work, name), data),
                                                 daemon=True))
+            elif key == "held-fifo":
+                os.mkfifo(os.path.join(work, value), 0o644)
+                # Opened for reading too, so that the open does not wait for a reader.
+                held.append(os.open(os.path.join(work, value), os.O_RDWR | os.O_NONBLOCK))
         before = snapshot(work)
         for key, value in setup:
             if key == "chmod":
@@ -156,7 +174,15 @@ def run_case(case, programs, record=False):
         elif keys.get("stdout") == "broken-pipe":
             reader, stdout = os.pipe()
             os.close(reader)
+        elif keys.get("stdout", "").split(" ")[0] in ("open", "append"):
+            how, _, name = keys["stdout"].partition(" ")
+            stdout = os.open(os.path.join(work, name), os.O_RDWR if how == "open" else os.O_WRONLY | os.O_APPEND)
         drains = []
+        if keys.get("stdout") == "nonblocking":
+            out_r, stdout = os.pipe()
+            fcntl.fcntl(stdout, fcntl.F_SETPIPE_SZ, 4096)
+            os.set_blocking(stdout, False)
+            drains = [threading.Thread(target=drain, args=(out_r, out_file, 0.5))]
         fsize = int(keys["limit"].split()[1]) if keys.get("limit", "").startswith("fsize ") else None
         if fsize is not None:  # the limit binds files, not pipes: the outputs are read through pipes
             (out_r, stdout), (err_r, stderr) = os.pipe(), os.pipe()
@@ -169,6 +195,8 @@ def run_case(case, programs, record=False):
         def prepare():
             for fd in closed:
                 os.close(fd)
+            if keys.get("sigchld") == "ignored":
+                signal.signal(signal.SIGCHLD, signal.SIG_IGN)
             if fsize is not None:
                 resource.setrlimit(resource.RLIMIT_FSIZE, (fsize, fsize))
         try:
@@ -213,6 +241,8 @@ def run_case(case, programs, record=False):
                                        after.get(name, b"<absent>")))
         return [f for f in failures if f]
     finally:
+        for fd in held:
+            os.close(fd)
         shutil.rmtree(root, ignore_errors=True)
 
 

@@ -1,0 +1,86 @@
+// File names as text. A file name is a string of bytes, in whatever encoding its
+// creator used; the table and its messages are UTF-8 text. A name is shown with each
+// byte that is not part of a valid UTF-8 character written as \xHH, so that two
+// different names never look the same (as they would with U+FFFD in place of every
+// byte that is not UTF-8).
+
+#include <string>
+#include <string_view>
+
+#include "batch.h"
+
+namespace batch {
+namespace {
+
+constexpr char HEX[] = "0123456789ABCDEF";
+
+// The length of the valid UTF-8 character at the start of `text` (1 to 4), or 0 when
+// its first byte starts none: overlong forms, surrogates and code points above
+// U+10FFFF are not valid.
+std::size_t character_length(std::string_view text) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+  else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+  else return 0;
+  if (lead == 0xE0) low = 0xA0;
+  if (lead == 0xED) high = 0x9F;
+  if (lead == 0xF0) low = 0x90;
+  if (lead == 0xF4) high = 0x8F;
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t k = 2; k < length; ++k)
+    if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
+  return length;
+}
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+std::string escape_name(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const std::string_view rest = bytes.substr(at);
+    const std::size_t length = rest.front() == '\0' ? 0 : character_length(rest);
+    const bool backslash_x = rest.size() > 1 && rest[0] == '\\' && rest[1] == 'x';
+    if (length == 0 || backslash_x) {
+      const auto byte = static_cast<unsigned char>(rest.front());
+      text += "\\x";
+      text += HEX[byte >> 4];
+      text += HEX[byte & 0xF];
+      ++at;
+    } else {
+      text.append(rest.substr(0, length));
+      at += length;
+    }
+  }
+  return text;
+}
+
+std::string unescape_name(std::string_view text) {
+  std::string bytes;
+  bytes.reserve(text.size());
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '\\' && at + 3 < text.size() && text[at + 1] == 'x' &&
+        hex_value(text[at + 2]) >= 0 && hex_value(text[at + 3]) >= 0) {
+      bytes += static_cast<char>(hex_value(text[at + 2]) * 16 + hex_value(text[at + 3]));
+      at += 3;
+    } else {
+      bytes += text[at];
+    }
+  }
+  return bytes;
+}
+
+}  // namespace batch

@@ -1,0 +1,127 @@
+// The table's file (-o FILE). The table is written to a new file of a temporary name
+// in FILE's directory and renamed onto FILE once it is complete: until then FILE keeps
+// its previous contents, and a run that breaks off removes the temporary file. A
+// symbolic link at FILE is followed to the file it names, so the link stays a link.
+// A FILE that exists and is not a regular file (a device, a named pipe) cannot be
+// replaced by a rename and is written directly.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <string>
+
+#include "batch.h"
+
+namespace batch {
+namespace {
+
+// Links followed at most, as the system does for a name.
+constexpr int LINKS_FOLLOWED = 40;
+
+void close_keeping_errno(int fd) {
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+}
+
+// The target of the symbolic link `name` in `dir`.
+bool read_link(int dir, const std::string& name, std::string& target) {
+  std::string text(256, '\0');
+  for (;;) {
+    const ssize_t n = ::readlinkat(dir, name.c_str(), text.data(), text.size());
+    if (n < 0) return false;
+    if (static_cast<std::size_t>(n) < text.size()) {
+      text.resize(static_cast<std::size_t>(n));
+      target = text;
+      return true;
+    }
+    text.resize(text.size() * 2);
+  }
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() { discard(); }
+
+bool OutputFile::locate(const std::string& path) {
+  dir_ = open_parent(path, name_);
+  for (int links = 0; dir_ >= 0; ++links) {
+    struct stat entry;
+    if (::fstatat(dir_, name_.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+      if (errno != ENOENT) return false;
+      exists_ = false;
+      return true;
+    }
+    if (!S_ISLNK(entry.st_mode)) {
+      exists_ = true;
+      info_ = entry;
+      return true;
+    }
+    std::string target;
+    if (links == LINKS_FOLLOWED) errno = ELOOP;
+    if (links == LINKS_FOLLOWED || !read_link(dir_, name_, target)) return false;
+    // A relative target is relative to the link's own directory.
+    const int next = open_parent_at(dir_, target, name_);
+    close_keeping_errno(dir_);
+    dir_ = next;
+  }
+  return false;
+}
+
+bool OutputFile::replaced() const { return !exists_ || S_ISREG(info_.st_mode); }
+
+int OutputFile::open() {
+  // A rename would replace a file that its owner keeps from being written.
+  if (exists_ && replaced() && ::faccessat(dir_, name_.c_str(), W_OK, AT_EACCESS) != 0) return -1;
+  if (!replaced()) {
+    fd_ = ::openat(dir_, name_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+    return fd_;
+  }
+  // A hidden name that no plot takes (it does not end with .svg), kept within the
+  // longest name a directory holds.
+  std::string stem(1, '.');
+  stem.append(name_, 0, 200);
+  stem.push_back('.');
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  unsigned long long seed = static_cast<unsigned long long>(now.tv_nsec) ^
+                            (static_cast<unsigned long long>(::getpid()) << 32);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, "%012llx", seed >> 16);
+    temporary_ = stem + suffix;
+    // Mode 0666 less the umask, as for any new file.
+    fd_ = ::openat(dir_, temporary_.c_str(),
+                   O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd_ >= 0 || errno != EEXIST) break;
+  }
+  if (fd_ < 0) temporary_.clear();
+  return fd_;
+}
+
+int OutputFile::commit() {
+  int failure = 0;
+  if (fd_ >= 0 && ::close(fd_) != 0) failure = errno;
+  fd_ = -1;
+  if (failure == 0 && !temporary_.empty() &&
+      ::renameat(dir_, temporary_.c_str(), dir_, name_.c_str()) != 0)
+    failure = errno;
+  if (failure == 0) temporary_.clear();
+  return failure;
+}
+
+void OutputFile::discard() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+  if (!temporary_.empty()) ::unlinkat(dir_, temporary_.c_str(), 0);
+  temporary_.clear();
+  if (dir_ >= 0) ::close(dir_);
+  dir_ = -1;
+}
+
+}  // namespace batch
