@@ -250,17 +250,8 @@ class Finder {
     if (!reserved_) reserve(lines.rest().data());
     const char mark = b.mark == Decimal::Comma ? ',' : b.mark == Decimal::Point ? '.' : '\0';
     const std::int64_t first_line = lines.number() + 1;
-    const std::size_t first_pair = b.time.size();
-    float time, value;
-    for (std::string_view rest = lines.rest(); !rest.empty(); rest = lines.rest()) {
-      const char* const after = quick_fields(rest.data(), rest.data() + rest.size(), b.separator, mark,
-                                             b.time_column, b.value_column, time, value);
-      if (after == nullptr) break;
-      b.time.push_back(time);
-      b.value.push_back(value);
-      lines.pass_line(after);
-    }
-    const std::size_t count = b.time.size() - first_pair;
+    const std::size_t count =
+        quick_lines(lines, b.separator, mark, b.time_column, b.value_column, b.time, b.value);
     if (count == 0) return false;
     b.line.push_run(first_line, count);
     b.last_line = lines.number();

@@ -423,5 +423,23 @@ const char* quick_fields(const char* p, const char* end, char separator, char ma
   }
 }
 
+std::size_t quick_lines(Lines& lines, char separator, char mark, std::size_t time_column, std::size_t value_column,
+                        std::vector<float>& times, std::vector<float>& values) {
+  const std::size_t before = times.size();
+  float time, value;
+  for (std::string_view rest = lines.rest(); !rest.empty(); rest = lines.rest()) {
+    const char* const end = rest.data() + rest.size();
+    const char* const after =
+        time_column == 0 && value_column == 1
+            ? quick_pair(rest.data(), end, separator, mark, time, value)
+            : quick_fields(rest.data(), end, separator, mark, time_column, value_column, time, value);
+    if (after == nullptr) break;
+    times.push_back(time);
+    values.push_back(value);
+    lines.pass_line(after);
+  }
+  return times.size() - before;
+}
+
 }  // namespace reading
 }  // namespace batch

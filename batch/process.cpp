@@ -67,14 +67,14 @@ float integrate(Integrand f, float a, float b) {
 }
 
 // The profile whose pairs the loader of the dialogue takes, one per call.
-const Profile* feeding = nullptr;
-std::size_t fed = 0;
+const float* feed_time = nullptr;
+const float* feed_concentration = nullptr;
+const float* feed_end = nullptr;
 
 bool feed_pair(float& time, float& concentration) {
-  if (fed == feeding->time.size()) return false;
-  time = feeding->time[fed];
-  concentration = feeding->concentration[fed];
-  ++fed;
+  if (feed_time == feed_end) return false;
+  time = *feed_time++;
+  concentration = *feed_concentration++;
   return true;
 }
 
@@ -358,8 +358,9 @@ void run_child(const std::string& file, std::size_t profile, const Settings& set
     loaded["error"] = chosen.error;
     finish_child(result_fd, loaded);
   }
-  feeding = &chosen;
-  fed = 0;
+  feed_time = chosen.time.data();
+  feed_concentration = chosen.concentration.data();
+  feed_end = feed_time + chosen.time.size();
   driver::load_table(feed_pair);
   // As the dialogue: the first and the last time, CMAX from the loader.
   const float first_time = T[1];

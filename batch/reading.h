@@ -155,6 +155,11 @@ Value read_value(std::string_view field, char separator, Decimal& decimal, bool 
 const char* quick_fields(const char* p, const char* end, char separator, char mark, std::size_t time_column,
                          std::size_t value_column, float& time, float& value);
 
+// Reads with quick_fields as many lines as come from the start of `lines`' rest,
+// appending their values, and passes over them. Returns how many it read.
+std::size_t quick_lines(Lines& lines, char separator, char mark, std::size_t time_column, std::size_t value_column,
+                        std::vector<float>& times, std::vector<float>& values);
+
 // ---------------------------------------------------------------------------
 // blocks.cpp
 // ---------------------------------------------------------------------------
