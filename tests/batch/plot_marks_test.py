@@ -1,0 +1,46 @@
+#!/usr/bin/env python3
+"""What a batch plot marks for a file: plot_marks_test.py QUINTOLEX_BATCH
+
+Each row runs the real executable with --plot on one data file and checks which of
+the plot's marks (by their class) the SVG holds. The point (0, c) put in front of a
+profile whose first time lies after 0 is marked however little after 0 that is."""
+import os, shutil, subprocess, sys, tempfile
+
+# name, data, options, exit status, marks that must be there, marks that must not
+ROWS = [
+    ("first time 0", "0 1\n2 3\n", [], 0, ["profile", "window"], ["added-point", "baseline"]),
+    ("first time just after 0", "0.05 1\n2 3\n", [], 0, ["added-point"], []),
+    ("first time 1", "1 1\n2 3\n", [], 0, ["added-point"], []),
+    ("linear baseline", "0 1\n1 4\n2 3\n", ["--baseline", "linear"], 0, ["baseline", "window"], []),
+    # Nothing is integrated: the data alone, without window or baseline.
+    ("window outside the times", "0 1\n1 4\n2 3\n", ["--from", "-1", "--baseline", "linear"], 1,
+     ["profile"], ["window", "baseline"]),
+]
+
+
+def main():
+    program = os.path.abspath(sys.argv[1])
+    failures = 0
+    for name, data, options, status, present, absent in ROWS:
+        folder = tempfile.mkdtemp(prefix="quintolex-plot-marks-")
+        try:
+            with open(os.path.join(folder, "run.txt"), "w") as out:
+                out.write(data)
+            done = subprocess.run([program, "--plot", "plots"] + options + ["run.txt"], cwd=folder,
+                                  capture_output=True, timeout=60)
+            plot = os.path.join(folder, "plots", "run.svg")
+            svg = open(plot).read() if os.path.exists(plot) else ""
+            problems = ([f"status {done.returncode}, expected {status}"] if done.returncode != status else []) + \
+                       ([] if svg else ["no plot"]) + \
+                       [f"no {mark}" for mark in present if f'class="{mark}"' not in svg] + \
+                       [f"a {mark}" for mark in absent if f'class="{mark}"' in svg]
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+        if problems:
+            failures += 1
+            print(f"{name}: " + ", ".join(problems))
+    print(f"{len(ROWS) - failures} of {len(ROWS)} rows as expected")
+    sys.exit(1 if failures else 0)
+
+
+main()
