@@ -125,8 +125,9 @@ int stat_any(const std::string& path, struct stat& info);
 // -o FILE. A regular FILE (or a new one) is written under a temporary name in its
 // directory and renamed onto FILE by commit(); until then FILE keeps its previous
 // contents, and discard() (or the destructor) removes the temporary file. Symbolic
-// links at FILE are followed. A FILE that is not a regular file, or that a link
-// reaches though its text names another place (/dev/stdout), is written directly.
+// links at FILE are followed. A FILE that is not a regular file, that a link reaches
+// though its text names another place (/dev/stdout), or that is another user's in a
+// folder with the sticky bit, is written directly.
 class OutputFile {
  public:
   OutputFile() = default;

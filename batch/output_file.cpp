@@ -4,7 +4,8 @@
 // symbolic link at FILE is followed to the file it names, so the link stays a link.
 // A FILE that exists and is not a regular file (a device, a named pipe) cannot be
 // replaced by a rename and is written directly; so is a regular file reached through
-// a link whose text does not lead to it (such as /dev/stdout, through /proc).
+// a link whose text does not lead to it (such as /dev/stdout, through /proc), and
+// another user's file in a folder with the sticky bit, where we may not rename.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -98,6 +99,13 @@ bool OutputFile::locate(const std::string& path) {
 bool OutputFile::replaced() const { return !direct_; }
 
 int OutputFile::open() {
+  // In a folder with the sticky bit (such as /tmp) only the owner of a file, or of the
+  // folder, may rename onto it: another user's file that we may write is written.
+  struct stat folder;
+  const uid_t user = ::geteuid();
+  if (exists_ && !direct_ && user != 0 && ::fstat(dir_, &folder) == 0 &&
+      (folder.st_mode & S_ISVTX) != 0 && info_.st_uid != user && folder.st_uid != user)
+    direct_ = true;
   // A rename would replace a file that its owner keeps from being written.
   if (exists_ && replaced() && ::faccessat(dir_, name_.c_str(), W_OK, AT_EACCESS) != 0) return -1;
   if (!replaced()) {
