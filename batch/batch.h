@@ -153,7 +153,9 @@ int stat_any(const std::string& path, struct stat& info);
 // -o FILE. A regular FILE (or a new one) is written under a temporary name in its
 // directory and renamed onto FILE by commit(); until then FILE keeps its previous
 // contents, and discard() (or the destructor) removes the temporary file. Symbolic
-// links at FILE are followed. A FILE that is not a regular file is written directly.
+// links at FILE are followed. A FILE that is not a regular file, that a link reaches
+// though its text names another place (/dev/stdout), or that is another user's in a
+// folder with the sticky bit, is written directly.
 class OutputFile {
  public:
   OutputFile() = default;
@@ -163,12 +165,13 @@ class OutputFile {
   // Finds FILE's directory and the file at the end of its links; false with errno.
   bool locate(const std::string& path);
   bool exists() const { return exists_; }
-  // What FILE is (stat, links followed), when it exists.
+  // What FILE is (stat, links followed as the system follows them), when it exists.
   const struct stat& info() const { return info_; }
-  // The directory that gets the file (O_PATH), and the file's name in it.
+  // The directory that gets the file (O_PATH), and the file's name in it (the name
+  // as given, when FILE is written directly).
   int directory() const { return dir_; }
   const std::string& name() const { return name_; }
-  // True when FILE is replaced by a rename: it is a regular file or does not exist.
+  // True when FILE is replaced by a rename, false when it is written directly.
   bool replaced() const;
   // The descriptor to write the table to: a new temporary file, or FILE itself when
   // it is not replaced (opening a named pipe waits for a reader). -1 with errno; an
@@ -183,6 +186,7 @@ class OutputFile {
   std::string name_, temporary_;
   int dir_ = -1, fd_ = -1;
   bool exists_ = false;
+  bool direct_ = false;  // written through its name, not replaced
   struct stat info_ {};
 };
 

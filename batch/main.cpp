@@ -70,7 +70,8 @@ void add_listed_names(const std::string& list, std::vector<std::string>& files) 
     const char* at = block;
     const char* const end = block + n;
     while (at < end) {
-      const char* stop = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(end - at)));
+      const auto left = static_cast<std::size_t>(end - at);
+      const char* stop = static_cast<const char*>(std::memchr(at, '\n', left));
       name.append(at, stop == nullptr ? end : stop);
       // One byte more than the longest name: the CR of a CR LF line end.
       if (name.size() > LONGEST_LISTED_NAME + 1) too_long();
@@ -112,40 +113,35 @@ double seconds(const std::string& option, const std::string& text) {
 }
 
 // Writes the table with write(2), keeping on after a failure only to finish the rows.
-// Anything but a regular file (a pipe, a terminal, a socket) is first waited for with
-// poll and then given at most PIPE_BUF bytes, which it takes without blocking: the
+// Each piece waits until poll says the descriptor takes bytes (a regular file always
+// does) and is at most PIPE_BUF bytes, which a pipe then takes without blocking: the
 // ending signals are let through while the reader is slow, and a descriptor in
 // non-blocking mode gets every row. An ending signal stops the writing.
 class Output {
  public:
-  explicit Output(int fd) : fd_(fd) {
-    struct stat info;
-    regular_ = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  }
+  explicit Output(int fd) : fd_(fd) {}
   void write(const std::string& text) {
     std::size_t done = 0;
     while (failed_ == 0 && done < text.size()) {
-      if (!regular_) {
-        pollfd ready{fd_, POLLOUT, 0};
-        const int n = batch::wait_for(&ready, 1, nullptr);
-        if (batch::ending_signal() != 0) {
-          failed_ = EINTR;
-          break;
-        }
-        if (n <= 0) continue;
+      pollfd ready{fd_, POLLOUT, 0};
+      const int n = batch::wait_for(&ready, 1, nullptr);
+      if (batch::ending_signal() != 0) {
+        failed_ = EINTR;
+        break;
       }
-      const std::size_t left = text.size() - done;
-      const ssize_t n = ::write(fd_, text.data() + done, regular_ ? left : std::min<std::size_t>(left, PIPE_BUF));
-      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (n <= 0) failed_ = n < 0 ? errno : EIO;
-      else done += static_cast<std::size_t>(n);
+      if (n < 0 && errno != EINTR) failed_ = errno;
+      if (n <= 0) continue;
+      const std::size_t piece = std::min<std::size_t>(text.size() - done, PIPE_BUF);
+      const ssize_t written = ::write(fd_, text.data() + done, piece);
+      if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (written <= 0) failed_ = written < 0 ? errno : EIO;
+      else done += static_cast<std::size_t>(written);
     }
   }
   int failed() const { return failed_; }
 
  private:
   int fd_;
-  bool regular_ = false;
   int failed_ = 0;
 };
 
@@ -282,8 +278,9 @@ int main(int argc, char** argv) {
         usage_error("--output " + output + " is one of the data files");
     // The plots' names are only known as the files load.
     struct stat folder;
-    if (plot_exists && target.name().ends_with(".svg") && ::fstat(target.directory(), &folder) == 0 &&
-        folder.st_dev == plot_info.st_dev && folder.st_ino == plot_info.st_ino)
+    if (plot_exists && target.name().ends_with(".svg") &&
+        ::fstat(target.directory(), &folder) == 0 && folder.st_dev == plot_info.st_dev &&
+        folder.st_ino == plot_info.st_ino)
       usage_error("--output " + output + " is an .svg file in the --plot folder " + plot_dir);
   } else {
     struct stat info;

@@ -3,7 +3,9 @@
 // its previous contents, and a run that breaks off removes the temporary file. A
 // symbolic link at FILE is followed to the file it names, so the link stays a link.
 // A FILE that exists and is not a regular file (a device, a named pipe) cannot be
-// replaced by a rename and is written directly.
+// replaced by a rename and is written directly; so is a regular file reached through
+// a link whose text does not lead to it (such as /dev/stdout, through /proc), and
+// another user's file in a folder with the sticky bit, where we may not rename.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,12 +23,6 @@ namespace {
 
 // Links followed at most, as the system does for a name.
 constexpr int LINKS_FOLLOWED = 40;
-
-void close_keeping_errno(int fd) {
-  const int saved = errno;
-  ::close(fd);
-  errno = saved;
-}
 
 // The target of the symbolic link `name` in `dir`.
 bool read_link(int dir, const std::string& name, std::string& target) {
@@ -49,32 +45,67 @@ OutputFile::~OutputFile() { discard(); }
 
 bool OutputFile::locate(const std::string& path) {
   dir_ = open_parent(path, name_);
-  for (int links = 0; dir_ >= 0; ++links) {
+  if (dir_ < 0) return false;
+  // What the system reaches through the name, links and all.
+  exists_ = ::fstatat(dir_, name_.c_str(), &info_, 0) == 0;
+  if (!exists_ && errno != ENOENT) return false;
+  if (exists_ && !S_ISREG(info_.st_mode)) {
+    direct_ = true;
+    return true;
+  }
+  // The links, followed by their text to the folder that holds the file itself.
+  int dir = dir_;
+  std::string name = name_;
+  for (int links = 0;; ++links) {
     struct stat entry;
-    if (::fstatat(dir_, name_.c_str(), &entry, AT_SYMLINK_NOFOLLOW) != 0) {
-      if (errno != ENOENT) return false;
-      exists_ = false;
-      return true;
-    }
-    if (!S_ISLNK(entry.st_mode)) {
-      exists_ = true;
-      info_ = entry;
+    const bool found = ::fstatat(dir, name.c_str(), &entry, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!found && errno != ENOENT) break;
+    if (!found || !S_ISLNK(entry.st_mode)) {
+      // The place must be the file the system reaches: a link of the system's own,
+      // such as /dev/stdout, may have text that leads elsewhere or nowhere.
+      const bool same = found ? exists_ && entry.st_dev == info_.st_dev &&
+                                    entry.st_ino == info_.st_ino
+                              : !exists_;
+      if (!same) break;
+      if (dir != dir_) {
+        ::close(dir_);
+        dir_ = dir;
+        name_ = name;
+      }
       return true;
     }
     std::string target;
-    if (links == LINKS_FOLLOWED) errno = ELOOP;
-    if (links == LINKS_FOLLOWED || !read_link(dir_, name_, target)) return false;
-    // A relative target is relative to the link's own directory.
-    const int next = open_parent_at(dir_, target, name_);
-    close_keeping_errno(dir_);
-    dir_ = next;
+    if (links == LINKS_FOLLOWED || !read_link(dir, name, target)) break;
+    // A relative target is relative to the link's own folder.
+    const int next = open_parent_at(dir, target, name);
+    if (dir != dir_) ::close(dir);
+    if (next < 0) {
+      dir = dir_;
+      break;
+    }
+    dir = next;
   }
-  return false;
+  if (dir != dir_) ::close(dir);
+  // Not to be resolved by name: an existing file is written through its own name, as
+  // the system reaches it; a new one cannot be made.
+  if (!exists_) {
+    errno = ENOENT;
+    return false;
+  }
+  direct_ = true;
+  return true;
 }
 
-bool OutputFile::replaced() const { return !exists_ || S_ISREG(info_.st_mode); }
+bool OutputFile::replaced() const { return !direct_; }
 
 int OutputFile::open() {
+  // In a folder with the sticky bit (such as /tmp) only the owner of a file, or of the
+  // folder, may rename onto it: another user's file that we may write is written.
+  struct stat folder;
+  const uid_t user = ::geteuid();
+  if (exists_ && !direct_ && user != 0 && ::fstat(dir_, &folder) == 0 &&
+      (folder.st_mode & S_ISVTX) != 0 && info_.st_uid != user && folder.st_uid != user)
+    direct_ = true;
   // A rename would replace a file that its owner keeps from being written.
   if (exists_ && replaced() && ::faccessat(dir_, name_.c_str(), W_OK, AT_EACCESS) != 0) return -1;
   if (!replaced()) {

@@ -40,7 +40,8 @@ int open_directory_at(int base, std::string_view path) {
     if (pos == path.size()) break;
     std::size_t end = path.find('/', pos);
     if (end == std::string_view::npos) end = path.size();
-    const int next = ::openat(dir, std::string(path.substr(pos, end - pos)).c_str(), DIRECTORY_FLAGS);
+    const std::string part(path.substr(pos, end - pos));
+    const int next = ::openat(dir, part.c_str(), DIRECTORY_FLAGS);
     close_keeping_errno(dir);
     dir = next;
     pos = end;

@@ -619,7 +619,8 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
         const int saved = errno;
         release(child);
         if (!running.empty()) break;
-        throw std::runtime_error(std::string("cannot start a child process: ") + std::strerror(saved));
+        throw std::runtime_error(std::string("cannot start a child process: ") +
+                                 std::strerror(saved));
       }
       waiting.pop_front();
       if (pid == 0) {

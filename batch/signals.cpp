@@ -81,7 +81,8 @@ int ending_signal() {
     sigset_t pending;
     ::sigpending(&pending);
     bool any = false;
-    for (const int signal : ENDING) any = any || (sigismember(&caught, signal) && sigismember(&pending, signal));
+    for (const int signal : ENDING)
+      any = any || (sigismember(&caught, signal) && sigismember(&pending, signal));
     if (any) {
       // Let it through: its handler notes it.
       const timespec now{0, 0};
