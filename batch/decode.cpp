@@ -46,7 +46,11 @@ std::string from_utf16(const unsigned char* data, std::size_t units) {
     return static_cast<std::uint32_t>(BIG ? data[2 * k] << 8 | data[2 * k + 1]
                                                  : data[2 * k + 1] << 8 | data[2 * k]);
   };
-  std::string out(units, '\0');
+  // The pages made present at once rather than faulted in one by one as they are written.
+  std::string out;
+  out.reserve(units);
+  prefault(out.data(), units);
+  out.resize(units);
   std::size_t k = 0;
   for (char* const w = out.data(); k < units; ++k) {
     const std::uint32_t u = unit(k);
@@ -115,15 +119,16 @@ bool looks_like_utf16(std::string_view start) {
   return pairs >= 2 && (low_zero * 4 >= pairs * 3 || high_zero * 4 >= pairs * 3) && (low_zero == 0 || high_zero == 0);
 }
 
+std::string utf16_text(std::string_view bytes) {
+  if (bytes.starts_with("\xFF\xFE")) return from_utf16(bytes, 2, false);
+  if (bytes.starts_with("\xFE\xFF")) return from_utf16(bytes, 2, true);
+  // ASCII text in UTF-16: its zero bytes come second (little endian) or first.
+  return from_utf16(bytes, 0, !bytes.empty() && bytes[0] == 0);
+}
+
 std::string decode_text(std::string bytes) {
   const std::string_view view(bytes);
-  if (view.starts_with("\xFF\xFE")) return from_utf16(view, 2, false);
-  if (view.starts_with("\xFE\xFF")) return from_utf16(view, 2, true);
-  if (looks_like_utf16(view.substr(0, 128))) {
-    // ASCII text in UTF-16: its zero bytes come second (little endian) or first.
-    const bool big_endian = view[0] == 0;
-    return from_utf16(view, 0, big_endian);
-  }
+  if (looks_like_utf16(view.substr(0, 128))) return utf16_text(view);
   if (view.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
   return bytes;
 }
@@ -165,7 +170,7 @@ std::string FileText::load(const std::string& path) {
       ::close(fd);
       const std::string_view bytes(static_cast<const char*>(map), size);
       if (looks_like_utf16(bytes.substr(0, 128))) {
-        owned_ = decode_text(std::string(bytes));
+        owned_ = utf16_text(bytes);
         ::munmap(map, size);
         text_ = owned_;
       } else {

@@ -52,6 +52,9 @@ class FileText {
 // overlong line, which unreadable_line then names.
 std::string read_file(const std::string& path, std::string& bytes);
 
+// The text of bytes that look like UTF-16, as UTF-8 (see decode_text).
+std::string utf16_text(std::string_view bytes);
+
 // Whether the first bytes of a file look like UTF-16 (a byte-order mark, or zero bytes
 // in every other place of a text of mostly ASCII characters).
 bool looks_like_utf16(std::string_view start);
