@@ -279,7 +279,7 @@ class PlotNamer {
   PlotNamer(const Settings& settings, const std::vector<std::string>& files) : settings_(settings) {
     for (const std::string& file : files) {
       struct stat info;
-      if (::stat(file.c_str(), &info) == 0) data_files_.emplace(info.st_dev, info.st_ino);
+      if (file.find('\0') == std::string::npos && stat_any(file, info) == 0) data_files_.emplace(info.st_dev, info.st_ino);
     }
   }
 
