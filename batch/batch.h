@@ -64,8 +64,8 @@ ValueRead convert_real(std::string_view text, float& value);
 // quotes, ignoring case); empty: the default (time 1, value 2, no groups).
 struct ReadOptions {
   bool decimal_comma = false;  // "1,5" is 1.5; commas never separate fields
-  std::string time_column, value_column, group_column;
-  std::string section;         // every block whose heading contains it (ignoring case)
+  std::string time_column{}, value_column{}, group_column{};
+  std::string section{};       // every block whose heading contains it (ignoring case)
   bool sort = false;           // sort each profile's pairs by time instead of refusing
   bool skip_missing = false;   // leave out lines with a missing value instead of refusing
 };

@@ -42,26 +42,6 @@ batch::ReadOptions columns(const char* time, const char* value, const char* grou
   options.group_column = group;
   return options;
 }
-batch::ReadOptions section(const char* text) {
-  batch::ReadOptions options;
-  options.section = text;
-  return options;
-}
-batch::ReadOptions decimal_comma() {
-  batch::ReadOptions options;
-  options.decimal_comma = true;
-  return options;
-}
-batch::ReadOptions sorted() {
-  batch::ReadOptions options;
-  options.sort = true;
-  return options;
-}
-batch::ReadOptions skip_missing() {
-  batch::ReadOptions options;
-  options.skip_missing = true;
-  return options;
-}
 
 std::string utf16(const std::string& ascii, bool big_endian, bool mark) {
   std::string out = mark ? (big_endian ? "\xFE\xFF" : "\xFF\xFE") : "";
@@ -102,8 +82,8 @@ const ReaderCase READER_CASES[] = {
     // Decimal commas: recognised where commas do not separate, refused beside points.
     {"0,5 1,25\n1 2\n", {}, {{"", {{0.5f, 1.25f}, {1, 2}}}}, {"decimal commas read (line 1)"}, ""},
     {"0\t0\n1,5\t2\n", {}, {{"", {{0, 0}, {1.5f, 2}}}}, {"decimal commas read (line 2)"}, ""},
-    {"1,5\t2,5\n", decimal_comma(), {{"", {{1.5f, 2.5f}}}}, {}, ""},
-    {"1,5;-2\n2,25 ;  0,5\n", decimal_comma(), {{"", {{1.5f, -2}, {2.25f, 0.5f}}}}, {}, ""},
+    {"1,5\t2,5\n", batch::ReadOptions{.decimal_comma = true}, {{"", {{1.5f, 2.5f}}}}, {}, ""},
+    {"1,5;-2\n2,25 ;  0,5\n", batch::ReadOptions{.decimal_comma = true}, {{"", {{1.5f, -2}, {2.25f, 0.5f}}}}, {}, ""},
     {"0.5\t1\n1,5\t2\n", {}, {}, {}, "f.csv:2: \"1,5\" has a decimal comma, but line 1 has decimal points"},
     {"0,5\t1\n1.5\t2\n", {}, {}, {"decimal commas read (line 1)"},
      "f.csv:2: \"1.5\" has a decimal point, but line 1 has decimal commas"},
@@ -133,7 +113,7 @@ const ReaderCase READER_CASES[] = {
     {"0,1\n1,NA\n2,3\n", {}, {}, {}, "f.csv:2: \"NA\" in column 2 is a missing value; use --missing skip to leave such lines out"},
     {"0,1\n1,\n2,3\n", {}, {}, {}, "f.csv:2: an empty field in column 2 is a missing value; use --missing skip to leave such lines out"},
     {"1,2\n,3\n", {}, {}, {}, "f.csv:2: an empty field in column 1 is a missing value; use --missing skip to leave such lines out"},
-    {"0\t1\n1\tn.a.\n2\t-\n3\tNaN\n4\t3\n", skip_missing(), {{"", {{0, 1}, {4, 3}}, {"3 lines with a missing value left out"}}}, {}, ""},
+    {"0\t1\n1\tn.a.\n2\t-\n3\tNaN\n4\t3\n", batch::ReadOptions{.skip_missing = true}, {{"", {{0, 1}, {4, 3}}, {"3 lines with a missing value left out"}}}, {}, ""},
     {"0;1\n;;;\n2;3\n", {}, {{"", {{0, 1}, {2, 3}}}}, {}, ""},
     {"0\t1\t5\t6\n1\t2\t\t\n2\t3\t7\t8\n", columns("3", "4"), {}, {},
      "f.csv:2: an empty field in column 3 is a missing value; use --missing skip to leave such lines out"},
@@ -147,7 +127,7 @@ const ReaderCase READER_CASES[] = {
     {"0 1\n2 3\n1 4\n", {}, {}, {},
      "f.csv:3: time 1 comes after 2 (line 2): times go back; if the file holds several profiles, choose them "
      "with --group-column or --section, or sort the times with --sort"},
-    {"0 1\n2 3\n1 4\n1 5\n", sorted(), {{"", {{0, 1}, {1, 4}, {1, 5}, {2, 3}}, {"pairs sorted by time"}}}, {}, ""},
+    {"0 1\n2 3\n1 4\n1 5\n", batch::ReadOptions{.sort = true}, {{"", {{0, 1}, {1, 4}, {1, 5}, {2, 3}}, {"pairs sorted by time"}}}, {}, ""},
     // Columns: more than two of numbers need a choice; a choice by number or by name.
     {"Time\tStep\tValue\n0\tn.a.\t1\n1\t0.1\t2\n", {}, {}, {"header line skipped"},
      "f.csv: 3 columns of numbers (lines 2-3): 1 \"Time\", 2 \"Step\", 3 \"Value\"; choose them with --time-column and "
@@ -184,7 +164,7 @@ const ReaderCase READER_CASES[] = {
     {"1,5\t1e99\tA\n2,5\t3\tB\n", columns("", "", "3"),
      {{"column 3=A", {}, {}, "f.csv:1: \"1e99\" is beyond the largest real"}, {"column 3=B", {{2.5f, 3}}}},
      {"decimal commas read (line 1)"}, ""},
-    {"0;1\n,5;2\n1;3\n", decimal_comma(), {{"", {{0, 1}, {0.5f, 2}, {1, 3}}}}, {}, ""},
+    {"0;1\n,5;2\n1;3\n", batch::ReadOptions{.decimal_comma = true}, {{"", {{0, 1}, {0.5f, 2}, {1, 3}}}}, {}, ""},
     {"0\t1\n,5\t2\n", {}, {{"", {{0, 1}, {0.5f, 2}}}}, {"decimal commas read (line 2)"}, ""},
     {"0;1\n1;1,5e99\n", {}, {}, {}, "f.csv:2: \"1,5e99\" is beyond the largest real"},
     {"0;1\n1;\t\"2\"\n", {}, {{"", {{0, 1}, {1, 2}}}}, {}, ""},
@@ -197,11 +177,11 @@ const ReaderCase READER_CASES[] = {
     // Blocks: the longest (the first on a tie), or every one a heading names.
     {SECTIONS, {}, {{"", {{0, 1}, {1, 2}, {2, 3}}}},
      {"used the block \"[Chromatogram A]\" (lines 8-10); 2 other blocks skipped: choose blocks with --section"}, ""},
-    {SECTIONS, section("status"), {{"", {{0, 5}, {1, 5}, {2, 5}}}}, {}, ""},
-    {SECTIONS, section("CHROMATOGRAM a"), {{"", {{0, 1}, {1, 2}, {2, 3}}}}, {}, ""},
-    {SECTIONS + "[Chromatogram B]\n0\t7\n", section("chromatogram"),
+    {SECTIONS, batch::ReadOptions{.section = "status"}, {{"", {{0, 5}, {1, 5}, {2, 5}}}}, {}, ""},
+    {SECTIONS, batch::ReadOptions{.section = "CHROMATOGRAM a"}, {{"", {{0, 1}, {1, 2}, {2, 3}}}}, {}, ""},
+    {SECTIONS + "[Chromatogram B]\n0\t7\n", batch::ReadOptions{.section = "chromatogram"},
      {{"[Chromatogram A]", {{0, 1}, {1, 2}, {2, 3}}}, {"[Chromatogram B]", {{0, 7}}}}, {}, ""},
-    {SECTIONS, section("Detector"), {}, {},
+    {SECTIONS, batch::ReadOptions{.section = "Detector"}, {}, {},
      "f.csv: no block's heading contains \"Detector\"; the blocks are \"[Peaks]\" (lines 3-4), \"[Chromatogram A]\" "
      "(lines 8-10), \"[Status]\" (lines 12-14)"},
     {"\"TIC: run1\"\n0,1\n1,2\n\"Signal: FID\"\n0,3\n1,4\n", {}, {{"", {{0, 1}, {1, 2}}}},
