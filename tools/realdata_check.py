@@ -224,11 +224,11 @@ def consistent(r):  # the quadrature within its accuracy of the exact area, or f
                              f'the exact-area flag is {"missing" if off else "raised wrongly"}')
 
 
-CHROM, SPEC = 'chromatography/', 'spectroscopy/'
+CHROM, SPECTRO = 'chromatography/', 'spectroscopy/'
 MULTI, TIC = CHROM + 'chromconverter/multichannel_chrom.txt', CHROM + 'chromatopy/RAU-R505-00_tic_front'
 DET_B, DET_A = 'Chromatogram(Detector B', 'Chromatogram(Detector A-Ch1)'
 SEC, CHROMTAB = CHROM + 'appia/2018_0821SEC_detergentENaC.csv', CHROM + 'yadg/CHROMTAB.CSV'
-PLATE, TIMESCAN = SPEC + 'gen5/kinetic_helper_gene_growth_curve.txt', SPEC + 'hitachi_u5100/'
+PLATE, TIMESCAN = SPECTRO + 'gen5/kinetic_helper_gene_growth_curve.txt', SPECTRO + 'hitachi_u5100/'
 STAND, EXVAS = 'icpms/elementr/Stand1.csv', 'pk/ncappc/data_exvas_sd.txt'
 COLUMNS = error('--time-column', '--value-column')
 CASES = [
@@ -244,7 +244,7 @@ CASES = [
         (DET_B, 14.750, 16.650, 493483, 493508.8), (DET_B, 17.592, 19.250, 272632, 272580.5),
         (DET_B, 25.158, 27.633, 1061968, 1061946.8), (DET_A, 15.002, 15.885, 32406, 32354.5),
         (DET_A, 17.760, 18.418, 5356, 5340.8)]],
-    (SPEC + 'visionlite/Thermo_VISIONlite_example_rate.csv', '', area(0.026611),
+    (SPECTRO + 'visionlite/Thermo_VISIONlite_example_rate.csv', '', area(0.026611),
      area(0.026611, 1e-6, 'peak_area'), fields(max_concentration=0.026611, last_time=1.0), own(0, 1, ',')),
     # Exact integrals over whole files; the tool reads 32-bit reals, hence 1e-6.
     *[(path, opts, area(value), fields(points=n), own(*reading)) for path, opts, n, value, reading in [
@@ -266,7 +266,7 @@ CASES = [
                                        CHROM + 'peakclimber/0.5_1_0.5_10_CAD_1.txt', SEC, STAND,
                                        'pk/theoph/Theoph.csv', EXVAS, PLATE]],
     (CHROM + 'yadg/2023-06-29-007.dat.asc', '', error('no time column')),
-    (SPEC + 'tecan_genios/2018-05-21_18-46_180521_Adam_Mia_4_96_T7.txt', '', error(start='no data'),
+    (SPECTRO + 'tecan_genios/2018-05-21_18-46_180521_Adam_Mia_4_96_T7.txt', '', error(start='no data'),
      quotes_a_line),
     (PLATE, '--time-column 1 --value-column 3', error('0:00:22', 'clock time')),
     (SEC, '--time-column 1 --value-column 2', fields(points=27197, first_time=-0.007014), own(0, 1, '\t')),
