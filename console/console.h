@@ -66,6 +66,12 @@ void console_end_pending_line();
 void console_flush();
 bool console_line_pending();
 
+// Puts the console back as it is when a run starts: an empty buffer, no pending line,
+// no list record begun, the last statement a WRITE to CON, unit 4 closed, no byte held
+// from standard input. For a process that runs many pieces of work, one after the
+// other, each as if it were a run of its own; bytes still in the buffer are dropped.
+void console_reset();
+
 // Exit statuses of a run.
 inline constexpr int EXIT_NORMAL = 0;          // the ordinary end after the pause
 inline constexpr int EXIT_RUNTIME_ERROR = 1;   // after a run-time error report

@@ -26,6 +26,7 @@
 #include <system_error>
 
 #include "console.h"
+#include "internal.h"
 
 namespace {
 
@@ -571,6 +572,15 @@ void close_data_unit() {
     ::close(data_fd);
     data_fd = -1;
   }
+}
+
+void console_internal::reset_input() {
+  close_data_unit();
+  data_name_length = 0;
+  block_pos = block_end = 0;
+  file_ended = false;
+  held_byte = -1;
+  terminal_state = -1;
 }
 
 // ---------------------------------------------------------------------------

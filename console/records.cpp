@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include "console.h"
+#include "internal.h"
 
 namespace {
 
@@ -235,6 +236,23 @@ void put_number_text(const std::string& text, int field) {
 }
 
 }  // namespace
+
+void console_internal::reset_records() {
+  out_used = 0;
+  line_pending = false;
+  continuation = false;
+  output_failed = false;
+  line_length = 0;
+  room = LINE_ROOM;
+  pending_blanks = 1;
+  after_number = false;
+}
+
+void console_reset() {
+  console_internal::reset_records();
+  console_internal::reset_report();
+  console_internal::reset_input();
+}
 
 // ---------------------------------------------------------------------------
 // Public operations

@@ -19,6 +19,7 @@
 #include <cstring>
 
 #include "console.h"
+#include "internal.h"
 
 namespace {
 
@@ -136,6 +137,12 @@ void on_floating_point_trap(int, siginfo_t* info, void*) {
 }
 
 }  // namespace
+
+void console_internal::reset_report() {
+  last_statement = IoStatement::Write;
+  std::memcpy(last_unit, "CON", 4);
+  last_unit_length = 3;
+}
 
 void runtime_io_error(int number, IoStatement statement, std::string_view unit_name,
                       std::string_view message) {

@@ -36,6 +36,11 @@ float PROFILE(float X);
 // Fastest for abscissae in ascending order, such as the 21 of one rule application.
 void PROFILE_NODES(const float X[], float FX[], int n);
 
+// Empties the point tables (every slot a run has written), sets N and CMAX to 0 and
+// puts the profile's selection, index and search hints back as at the start of a run.
+// For a process that loads many tables, each as if in a run of its own.
+void reset();
+
 // The whole run: banner, file name, loading, area report, pause and stop.
 [[noreturn]] void main_driver();
 

@@ -252,6 +252,31 @@ inline float profile_at(float X) {
 
 }  // namespace
 
+void reset() {
+  // Every slot a run can have written: the points, the slot in front of them and the
+  // time a cut pair leaves behind them.
+  const int used = std::min(N + 1, CAPACITY);
+  std::fill(T, T + used + 1, 0.0f);
+  std::fill(C, C + used + 1, 0.0f);
+  std::fill(distinct_times, distinct_times + std::min(distinct_count + 1, CAPACITY + 1), 0.0f);
+  std::fill(rank_of, rank_of + used + 1, 0);
+  std::fill(rising_owner, rising_owner + std::min(distinct_count + 1, CAPACITY), 0);
+  std::fill(falling_owner, falling_owner + std::min(distinct_count + 1, CAPACITY), 0);
+  std::fill(work, work + used + 1, 0);
+  std::fill(samples, samples + sample_count, 0.0f);
+  N = 0;
+  CMAX = 0.0f;
+  first_point = 1;
+  last_point = 0;
+  times_non_decreasing = true;
+  distinct_count = 0;
+  time_hint = 0;
+  distinct_hint = 0;
+  sample_count = 0;
+  sampled = nullptr;
+  sampled_lo = sampled_hi = 0;
+}
+
 void use_profile_table(int first) {
   QSETNODES(PROFILE, PROFILE_NODES);
   first_point = first;

@@ -49,6 +49,11 @@ extern ErrorState ERROR_STATE;
 
 // Sets the record to its defaults once per run; later calls do nothing.
 void INIT_ERROR_STATE();
+// Puts the whole subsystem back as it is when a run starts: the record set to its
+// defaults (the routine-name stack holding USER alone, no message or parameter
+// pending, the print and stop policy of a new run) and the unit table. For a process
+// that runs many pieces of work, each as if it were a run of its own.
+void errors_reset();
 
 // Posting (type, code, template) and the parameter store.
 void E1MES(int type, int code, std::string_view message_template);

@@ -38,3 +38,13 @@ void INIT_ERROR_STATE() {
   s.PENDING_7 = 0;
   s.initialised = true;
 }
+
+void errors_reset() {
+  ERROR_STATE = ErrorState{};
+  INIT_ERROR_STATE();
+  int unit = 5;
+  UMACH(-1, unit);
+  unit = 6;
+  UMACH(-2, unit);
+  UMACH(-3, unit);
+}

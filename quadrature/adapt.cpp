@@ -52,6 +52,8 @@ enum class After { Sum, Divergence, Finish };
 
 }  // namespace
 
+void quadrature_internal::reset_adapt() { state = Integration{}; }
+
 void QADAPT(Integrand F, const float& A, const float& B, const float& ERRABS,
             const float& ERRREL, const int& MAXSUB, float& RESULT, float& ERRVAL,
             int& NFCALL, int& IER, float XLEFT[], float XRIGHT[], float SUBINT[],

@@ -21,6 +21,12 @@ using quadrature_internal::at;  // ETAB is described with positions 1..52
 
 }  // namespace
 
+void quadrature_internal::reset_epsilon() {
+  spacing = 0.0f;
+  tiny = 0.0f;
+  huge = 0.0f;
+}
+
 void QEPSEX(int& NTAB, float ETAB[], float& RESULT, float& ERRVAL, float LAST3[],
             int& NCALLS) {
   QMCONS(spacing, tiny, huge);

@@ -17,4 +17,11 @@ inline int sorted_top(int maxsub, int nsub) {
   return nsub;
 }
 
+// Each file's part of quadrature_reset: its working storage as at the start of a run.
+void reset_adapt();
+void reset_epsilon();
+void reset_order();
+void reset_q2ags();
+void reset_rule21();
+
 }  // namespace quadrature_internal

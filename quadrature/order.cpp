@@ -135,6 +135,13 @@ void insert_stepwise(int NSUB, int IBIS, const float SUBERR[], int ERRORD[], int
 
 }  // namespace
 
+void quadrature_internal::reset_order() {
+  e_bis = 0.0f;
+  e_new = 0.0f;
+  top = 0;
+  in_order = true;
+}
+
 void QORDER(const int& MAXSUB, const int& NSUB, int& IBIS, float& EBIS,
             const float SUBERR[], int ERRORD[], int& KBIS) {
   if (NSUB <= 2) {

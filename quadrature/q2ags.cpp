@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "errors.h"
+#include "internal.h"
 #include "quadrature.h"
 
 namespace {
@@ -48,6 +49,16 @@ static_assert(MAXSUB_TOO_SMALL.size() == 74 && ERRABS_NEGATIVE.size() == 69 &&
 int IER = 0;
 
 }  // namespace
+
+void quadrature_internal::reset_q2ags() { IER = 0; }
+
+void quadrature_reset() {
+  quadrature_internal::reset_adapt();
+  quadrature_internal::reset_epsilon();
+  quadrature_internal::reset_order();
+  quadrature_internal::reset_q2ags();
+  quadrature_internal::reset_rule21();
+}
 
 void Q2AGS(Integrand F, const float& A, const float& B, const float& ERRABS,
            const float& ERRREL, float& RESULT, float& ERRVAL, const int& MAXSUB,

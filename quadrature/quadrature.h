@@ -32,6 +32,11 @@ using NodeIntegrand = void (*)(const float X[], float FX[], int n);
 // QSETNODES(nullptr, nullptr) removes it.
 void QSETNODES(Integrand F, NodeIntegrand nodes);
 
+// Puts every routine's working storage back as it is when a run starts, the
+// integrand pairing of QSETNODES removed. For a process that runs many pieces of work,
+// each as if it were a run of its own. The work lists belong to the caller.
+void quadrature_reset();
+
 // Public integrator. Pushes "Q2AGS " on the routine-name stack, checks its
 // arguments (TERMINAL messages, codes 1 to 5; the integration is then skipped and
 // the outputs are left as they were), runs QADAPT and posts its outcome (code 1

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "errors.h"
+#include "internal.h"
 #include "quadrature.h"
 
 static_assert(FLT_EVAL_METHOD == 0, "float expressions must be evaluated in float");
@@ -85,6 +86,18 @@ float power_1_5(float x) {
 }
 
 }  // namespace
+
+void quadrature_internal::reset_rule21() {
+  centre = half = abshalf = 0.0f;
+  gauss_sum = kronrod_sum = 0.0f;
+  spacing = tiny = huge = 0.0f;
+  std::fill(std::begin(FLEFT), std::end(FLEFT), 0.0f);
+  std::fill(std::begin(FRIGHT), std::end(FRIGHT), 0.0f);
+  std::fill(std::begin(abscissa), std::end(abscissa), 0.0f);
+  std::fill(std::begin(value), std::end(value), 0.0f);
+  paired = nullptr;
+  paired_nodes = nullptr;
+}
 
 void QSETNODES(Integrand F, NodeIntegrand nodes) {
   paired = F;
