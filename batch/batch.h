@@ -1,5 +1,5 @@
 // Batch tool: many data files per run, read as real exports (headers, comments,
-// separators, decimal commas), each integrated in a child process of its own, one
+// separators, decimal commas), each integrated by a worker process, one
 // table row per file (CSV, TSV or JSON Lines), optional SVG plots.
 #pragma once
 
@@ -199,7 +199,7 @@ class OutputFile {
 // inside wait_for, where their handlers just note them. Called again, does nothing.
 void hold_signals();
 
-// In a child just forked: the signal handling the program started with.
+// In a worker just forked: the signal handling the program started with.
 void release_signals();
 
 // ppoll(2) with the held signals let through: waits until one of `fds` is ready, a
@@ -226,7 +226,7 @@ std::string escape_name(std::string_view bytes);
 std::string unescape_name(std::string_view text);
 
 // ---------------------------------------------------------------------------
-// One file's row (process.cpp)
+// The rows: a pool of worker processes (process.cpp, workers_posix.cpp)
 // ---------------------------------------------------------------------------
 
 struct Settings {
@@ -236,7 +236,7 @@ struct Settings {
   ReadOptions read;
   std::string plot_dir;  // as given, for messages
   int plot_dir_fd = -1;  // the plot directory, open; -1: no plots
-  double timeout = 0;    // seconds a profile's child may take; 0: no limit
+  double timeout = 0;    // seconds a profile's task may take; 0: no limit
 };
 
 // One row of the table. Absent values are NaN in the reals and -1 in `points`.
@@ -253,29 +253,38 @@ struct Row {
   Row();
 };
 
-// Processes the files, at most `jobs` children at once, each profile of each file in a
-// child process of its own, and hands the rows to `emit` in the order of `files` (a
-// file's profiles in their order) as soon as each row and all rows before it are
-// known; the plots get their names then. A profile whose child stops, traps, crashes
-// or takes longer than `settings.timeout` (it is then killed) gets an error row
-// naming what happened; the others are not affected. Holds the signals
-// (hold_signals). Returns 0 once every row is handed over, or the ending signal that
-// arrived first: the running children are then killed and reaped, and the rows not
-// yet handed over are dropped.
+// Processes the files with a pool of at most `jobs` worker processes (quintolex-batch
+// --worker), each profile of each file a task of its own, handed to a worker that
+// first puts every library back as at the start of a run. Hands the rows to `emit`
+// in the order of `files` (a file's profiles in their order) as soon as each row and
+// all rows before it are known; the plots get their names then. A profile whose
+// worker stops, traps, crashes or takes longer than `settings.timeout` (it is then
+// killed) gets an error row naming what happened, and a new worker takes the place
+// of that one; the others are not affected. `progress`, when given, is called with
+// the number of files whose rows are handed over, whenever it grows and at least
+// five times a second while the batch waits. Holds the signals (hold_signals).
+// Returns 0 once every row is handed over, or the ending signal that arrived first:
+// the workers are then killed and reaped, and the rows not yet handed over are
+// dropped.
 int process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,
-                  const std::function<void(const Row&)>& emit);
+                  const std::function<void(const Row&)>& emit,
+                  const std::function<void(std::size_t)>& progress = {});
 
-// The work of one child, run in the calling process: reads the file, loads profile
-// number `profile` (0-based) into the point tables, integrates like the dialogue does
-// (and over the window), writes the plot under the name `plot_temporary` in the plot
+// A worker of the pool: serves the tasks its parent sends over the channel it holds
+// as standard input, until the channel closes. Returns the exit status.
+int run_worker();
+
+// One task, run in the calling process: reads the file, loads profile number
+// `profile` (0-based) into the point tables, integrates like the dialogue does (and
+// over the window), writes the plot under the name `plot_temporary` in the plot
 // directory (none when it is empty) and the result records to descriptor
 // `result_fd`; the first profile's records also give the count and the labels of the
 // file's profiles. Console output (quadrature messages) goes to standard output as in
-// the dialogue. Ends the process.
-[[noreturn]] void run_child(const std::string& file, std::size_t profile, const Settings& settings,
-                            const std::string& plot_temporary, int result_fd);
+// the dialogue. A FATAL stop or a trap ends the process.
+void run_profile(const std::string& file, std::size_t profile, const Settings& settings,
+                 const std::string& plot_temporary, int result_fd);
 
-// Turns the console bytes of a child (standard output) and its report bytes
+// Turns the console bytes of a task (standard output) and its report bytes
 // (standard error) into message lines: one line per quadrature message
 // ("WARNING 2 from Q2AGS: Roundoff error ..."), one per run-time report.
 std::vector<std::string> console_messages(std::string_view console, std::string_view report);

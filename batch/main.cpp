@@ -9,6 +9,10 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <optional>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -145,24 +149,70 @@ class Output {
   int failed_ = 0;
 };
 
+// The progress line on standard error, a terminal: files done of the total, the rate,
+// the time left and the error rows so far, redrawn at most four times a second from
+// half a second on, and erased at the end. The table's bytes are not touched.
+class Progress {
+ public:
+  using Clock = std::chrono::steady_clock;
+  explicit Progress(std::size_t total) : total_(total), start_(Clock::now()) {}
+  void row(bool ok) { errors_ += ok ? 0 : 1; }
+  void update(std::size_t done) {
+    const Clock::time_point now = Clock::now();
+    if (now - start_ < std::chrono::milliseconds(500) || (shown_ && now - last_ < std::chrono::milliseconds(250)))
+      return;
+    last_ = now;
+    shown_ = true;
+    const double seconds = std::chrono::duration<double>(now - start_).count();
+    const double rate = static_cast<double>(done) / seconds;
+    std::string left = "--:--";
+    if (done > 0) {
+      const auto remaining = static_cast<long long>(static_cast<double>(total_ - done) / rate + 0.5);
+      char text[48];
+      std::snprintf(text, sizeof text, "%lld:%02lld", remaining / 60, remaining % 60);
+      left = text;
+    }
+    char line[160];
+    std::snprintf(line, sizeof line, "\r%zu/%zu files, %.1f files/s, %s left, %zu error row%s\033[K", done,
+                  total_, rate, left.c_str(), errors_, errors_ == 1 ? "" : "s");
+    put(line);
+  }
+  // Erases the line, if it was shown.
+  void end() {
+    if (shown_) put("\r\033[K");
+    shown_ = false;
+  }
+
+ private:
+  static void put(std::string_view text) {
+    // A terminal takes a short line at once; a failure only loses the line.
+    if (::write(STDERR_FILENO, text.data(), text.size()) < 0) return;
+  }
+  std::size_t total_, errors_ = 0;
+  Clock::time_point start_, last_{};
+  bool shown_ = false;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A parent may leave SIGCHLD ignored across exec; the children could then not be
+  // A parent may leave SIGCHLD ignored across exec; the workers could then not be
   // waited for.
   ::signal(SIGCHLD, SIG_DFL);
+  // A worker of the pool, started by quintolex-batch itself.
+  if (argc == 2 && std::strcmp(argv[1], "--worker") == 0) return batch::run_worker();
   CLI::App app{
       "Integrates the piecewise-linear concentration profile of each data file like\n"
       "quintolex does and writes one table row per profile (a file's block of data, or\n"
-      "each of its sections or groups), in input order. Each profile is processed in a\n"
-      "child process of its own: one that fails gets an error row and the others go on.\n"
+      "each of its sections or groups), in input order. Each profile is processed by a\n"
+      "worker process: one that fails gets an error row and the others go on.\n"
       "Exit status: 0 all rows ok, 1 some row has an error, 2 usage, 128 + N ended by\n"
       "signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP, 141 SIGPIPE).",
       "quintolex-batch"};
   std::vector<std::string> files;
   std::string output, format = "csv", plot_dir, from_text, to_text, baseline = "none",
                       files_from, timeout_text;
-  bool decimal_comma = false, sort = false;
+  bool decimal_comma = false, sort = false, quiet = false;
   std::string time_column, value_column, group_column, section, missing = "refuse";
   int jobs = static_cast<int>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
   app.add_option("FILE", files, "Data files: (time, concentration) pairs, a pair per line");
@@ -219,6 +269,8 @@ int main(int argc, char** argv) {
   app.add_option("--files-from", files_from,
                  "Names to process, one per line (\"-\": standard input)")
       ->type_name("FILE");
+  app.add_flag("-q,--quiet", quiet,
+               "No progress line (otherwise shown on standard error when it is a terminal)");
   app.set_version_flag("--version", std::string("quintolex-batch ") + driver::VERSION);
   try {
     app.parse(argc, argv);
@@ -294,7 +346,7 @@ int main(int argc, char** argv) {
   int out_fd = STDOUT_FILENO;
   if (to_file && !target.replaced() && (out_fd = target.open()) < 0)
     usage_error("--output " + output + ": " + std::strerror(errno));
-  // From here on an ending signal is noted, and the run ends in order: the children
+  // From here on an ending signal is noted, and the run ends in order: the workers
   // killed and reaped, the temporary file of -o removed, the status 128 + signal.
   batch::hold_signals();
   if (to_file && target.replaced() && (out_fd = target.open()) < 0)
@@ -323,12 +375,25 @@ int main(int argc, char** argv) {
   out.write(batch::table_header(table_format));
   bool all_ok = true;
   int signal = 0;
+  std::optional<Progress> progress;
+  if (!quiet && ::isatty(STDERR_FILENO)) progress.emplace(files.size());
+  const bool rows_on_terminal = ::isatty(out_fd) != 0;
+  std::function<void(std::size_t)> show_progress;
+  if (progress) show_progress = [&](std::size_t done) { progress->update(done); };
   try {
-    signal = batch::process_files(files, settings, jobs, [&](const batch::Row& row) {
-      all_ok = all_ok && row.ok;
-      out.write(batch::table_row(row, table_format));
-    });
+    signal = batch::process_files(
+        files, settings, jobs,
+        [&](const batch::Row& row) {
+          all_ok = all_ok && row.ok;
+          if (progress) progress->row(row.ok);
+          // Rows on the same terminal start on a line of their own.
+          if (progress && rows_on_terminal) progress->end();
+          out.write(batch::table_row(row, table_format));
+        },
+        show_progress);
+    if (progress) progress->end();
   } catch (const std::exception& e) {
+    if (progress) progress->end();
     target.discard();
     std::cerr << "quintolex-batch: " << e.what() << "\n";
     return 1;

@@ -4,7 +4,6 @@
 // memory file never fills up like a pipe, so no child waits on the parent. Whatever
 // way a child ends (results, a FATAL stop, a trap, a crash), its file gets a row.
 
-#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,7 +27,9 @@
 #include <string>
 
 #include "batch.h"
+#include "workers.h"
 #include "console.h"
+#include "errors.h"
 #include "driver.h"
 #include "quadrature.h"
 
@@ -41,6 +42,10 @@ Row::Row()
 namespace {
 
 using nlohmann::json;
+
+// A worker's descriptors (workers.h): its results and its plot directory.
+constexpr int WORKER_RESULTS = 3;
+constexpr int WORKER_PLOT_DIR = 4;
 
 // ---------------------------------------------------------------------------
 // The child
@@ -153,12 +158,11 @@ void write_plot(int dir_fd, const std::string& temporary, const PlotData& plot) 
   }
 }
 
-[[noreturn]] void finish_child(int result_fd, json record) {
+void finish(int result_fd, json record) {
   record["done"] = true;
   write_record(result_fd, record);
   console_end_pending_line();
   console_flush();
-  ::_exit(0);
 }
 
 // ---------------------------------------------------------------------------
@@ -181,10 +185,12 @@ std::string read_all(int fd) {
   return bytes;
 }
 
-struct Child {
-  std::size_t index;    // the file's place in the batch
-  std::size_t profile;  // the profile's place in the file
-  int out_fd, err_fd, result_fd;
+// A worker of the pool and the task it holds, if any.
+struct Worker {
+  WorkerProcess process;
+  bool busy = false;
+  std::size_t index = 0;    // the task: the file's place in the batch
+  std::size_t profile = 0;  // and the profile's place in the file
   std::chrono::steady_clock::time_point deadline{};  // with a timeout
   bool timed_out = false;                            // killed at its deadline
 };
@@ -195,10 +201,10 @@ float real_field(const json& record, const char* key) {
 
 // The row of a finished child: its result records, its messages and how it ended.
 // `merged` keeps the records themselves.
-Row collect(const std::string& file, const Child& child, int status, double timeout, json& merged) {
+Row collect(const std::string& file, const Worker& child, int status, double timeout, json& merged) {
   Row row;
   row.file = file;
-  const std::string results = read_all(child.result_fd);
+  const std::string results = read_all(child.process.result_fd);
   merged = json::object();
   std::size_t start = 0;
   while (start < results.size()) {
@@ -221,7 +227,7 @@ Row collect(const std::string& file, const Child& child, int status, double time
   if (merged.contains("exact_area")) row.exact_area = merged["exact_area"].get<double>();
 
   const std::vector<std::string> shown =
-      console_messages(read_all(child.out_fd), read_all(child.err_fd));
+      console_messages(read_all(child.process.out_fd), read_all(child.process.err_fd));
   row.messages.insert(row.messages.end(), shown.begin(), shown.end());
   if (merged.contains("after"))
     for (const auto& note : merged["after"]) row.messages.push_back(note.get<std::string>());
@@ -328,14 +334,90 @@ class PlotNamer {
   std::set<std::string> taken_;
 };
 
+// The settings as the workers get them: one line of JSON, texts escaped.
+std::string settings_line(const Settings& settings) {
+  const ReadOptions& read = settings.read;
+  const json line = {{"has_from", settings.has_from},
+                     {"has_to", settings.has_to},
+                     {"from", settings.from},
+                     {"to", settings.to},
+                     {"linear_baseline", settings.linear_baseline},
+                     {"plots", settings.plot_dir_fd >= 0},
+                     {"decimal_comma", read.decimal_comma},
+                     {"time_column", read.time_column},
+                     {"value_column", read.value_column},
+                     {"group_column", read.group_column},
+                     {"section", read.section},
+                     {"sort", read.sort},
+                     {"skip_missing", read.skip_missing}};
+  return with_texts(line, escape_name).dump();
+}
+
+// The worker's settings, from the first line of its channel.
+Settings worker_settings;
+
+void configure_worker(std::string_view text) {
+  const json line = with_texts(json::parse(text), unescape_name);
+  Settings& settings = worker_settings;
+  settings.has_from = line.at("has_from").get<bool>();
+  settings.has_to = line.at("has_to").get<bool>();
+  settings.from = line.at("from").get<float>();
+  settings.to = line.at("to").get<float>();
+  settings.linear_baseline = line.at("linear_baseline").get<bool>();
+  settings.plot_dir_fd = line.at("plots").get<bool>() ? WORKER_PLOT_DIR : -1;
+  ReadOptions& read = settings.read;
+  read.decimal_comma = line.at("decimal_comma").get<bool>();
+  read.time_column = line.at("time_column").get<std::string>();
+  read.value_column = line.at("value_column").get<std::string>();
+  read.group_column = line.at("group_column").get<std::string>();
+  read.section = line.at("section").get<std::string>();
+  read.sort = line.at("sort").get<bool>();
+  read.skip_missing = line.at("skip_missing").get<bool>();
+}
+
+// The batch library's own state, as at the start of a run: the work lists as far as
+// the last integration used them, the integrand's data and the plot's outcome.
+void reset_batch_state() {
+  const int used = std::clamp(NSUB, 0, MAXSUB);
+  std::fill(XLEFT, XLEFT + used, 0.0f);
+  std::fill(XRIGHT, XRIGHT + used, 0.0f);
+  std::fill(SUBINT, SUBINT + used, 0.0f);
+  std::fill(SUBERR, SUBERR + used, 0.0f);
+  std::fill(ERRORD, ERRORD + used, 0);
+  RESULT = ERRVAL = 0.0f;
+  NFCALL = NSUB = 0;
+  feed_time = feed_concentration = feed_end = nullptr;
+  window_from = baseline_from = baseline_slope = 0.0f;
+  plot_error.clear();
+}
+
+// One task: every library as at the start of a run, then the profile's work, as a
+// process of its own would do it.
+void serve_task(std::string_view text) {
+  try {
+    const json task = with_texts(json::parse(text), unescape_name);
+    console_reset();
+    errors_reset();
+    quadrature_reset();
+    driver::reset();
+    reset_batch_state();
+    run_profile(task.at("file").get<std::string>(), task.at("profile").get<std::size_t>(), worker_settings,
+                task.at("plot").get<std::string>(), WORKER_RESULTS);
+  } catch (const std::exception& e) {
+    const std::string report = std::string("quintolex-batch: ") + e.what() + "\n";
+    if (::write(STDERR_FILENO, report.data(), report.size()) < 0) ::_exit(3);
+    ::_exit(3);
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// The child's work
+// One profile's work
 // ---------------------------------------------------------------------------
 
-void run_child(const std::string& file, std::size_t profile, const Settings& settings,
-               const std::string& plot_temporary, int result_fd) {
+void run_profile(const std::string& file, std::size_t profile, const Settings& settings,
+                 const std::string& plot_temporary, int result_fd) {
   using driver::C;
   using driver::N;
   using driver::T;
@@ -345,7 +427,7 @@ void run_child(const std::string& file, std::size_t profile, const Settings& set
   json loaded = {{"notes", data.notes}, {"profiles", data.profiles.size()}};
   if (!data.error.empty()) {
     loaded["error"] = data.error;
-    finish_child(result_fd, loaded);
+    return finish(result_fd, loaded);
   }
   if (profile == 0) {
     json labels = json::array();
@@ -356,7 +438,7 @@ void run_child(const std::string& file, std::size_t profile, const Settings& set
   for (const std::string& note : chosen.notes) loaded["notes"].push_back(note);
   if (!chosen.error.empty()) {
     loaded["error"] = chosen.error;
-    finish_child(result_fd, loaded);
+    return finish(result_fd, loaded);
   }
   feed_time = chosen.time.data();
   feed_concentration = chosen.concentration.data();
@@ -463,7 +545,7 @@ void run_child(const std::string& file, std::size_t profile, const Settings& set
   }
   results["failed"] = failed;
   results["after"] = after;
-  finish_child(result_fd, results);
+  finish(result_fd, results);
 }
 
 bool misses_exact_area(float peak, double exact) {
@@ -518,15 +600,30 @@ std::vector<Segment> profile_segments() {
 }
 
 // ---------------------------------------------------------------------------
+// The worker
+// ---------------------------------------------------------------------------
+
+int run_worker() {
+  struct stat info;
+  if (::fstat(0, &info) != 0 || !S_ISSOCK(info.st_mode)) {
+    static constexpr char text[] = "quintolex-batch: --worker is only for quintolex-batch's own use\n";
+    if (::write(STDERR_FILENO, text, sizeof text - 1) < 0) return 2;
+    return 2;
+  }
+  return serve_channel(configure_worker, serve_task);
+}
+
+// ---------------------------------------------------------------------------
 // The parent's loop
 // ---------------------------------------------------------------------------
 
 int process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,
-                  const std::function<void(const Row&)>& emit) {
-  // Three descriptors per running child: no more children than the limit allows.
+                  const std::function<void(const Row&)>& emit,
+                  const std::function<void(std::size_t)>& progress) {
+  // Four descriptors per worker: no more workers than the limit allows.
   struct rlimit limit;
   if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-    const long room = (static_cast<long>(limit.rlim_cur) - 32) / 3;
+    const long room = (static_cast<long>(limit.rlim_cur) - 32) / 4;
     if (room < jobs) jobs = static_cast<int>(std::max(room, 1L));
   }
   const bool plots = settings.plot_dir_fd >= 0;
@@ -537,9 +634,10 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
     return plots ? temporary_prefix + std::to_string(index) + "-" + std::to_string(profile) + ".svg.tmp"
                  : std::string();
   };
+  const std::string configuration = settings_line(settings);
 
-  // Each file's first child reads how many profiles the file gives; the children of
-  // the others are started next, ahead of later files.
+  // Each file's first task reads how many profiles the file gives; the tasks of the
+  // others are handed out next, ahead of later files.
   struct FileRows {
     std::vector<std::optional<Row>> rows;  // one per profile, once the count is known
     std::vector<std::string> labels;
@@ -547,11 +645,12 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
   std::vector<FileRows> done(files.size());
   std::deque<std::pair<std::size_t, std::size_t>> waiting;
   for (std::size_t i = 0; i < files.size(); ++i) waiting.emplace_back(i, 0);
-  std::map<pid_t, Child> running;
+  std::vector<Worker> workers;
   std::size_t next_emit = 0;
   // Rows go out in input order, a file's once all its profiles' are known, and with
   // them their plots get their names.
   const auto emit_ready = [&] {
+    const std::size_t before = next_emit;
     while (next_emit < files.size() && !done[next_emit].rows.empty() &&
            std::all_of(done[next_emit].rows.begin(), done[next_emit].rows.end(),
                        [](const std::optional<Row>& r) { return r.has_value(); })) {
@@ -567,38 +666,60 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
       done[next_emit] = FileRows{};
       ++next_emit;
     }
+    if (progress && next_emit != before) progress(next_emit);
   };
-  const auto release = [](const Child& child) {
-    for (int fd : {child.out_fd, child.err_fd, child.result_fd})
-      if (fd >= 0) ::close(fd);
-  };
-  // The batch ends early: no child outlives it, and no plot is left under its
+  // The batch ends early: no worker outlives it, and no plot is left under its
   // temporary name.
-  const auto end_children = [&] {
-    for (const auto& [pid, child] : running) ::kill(pid, SIGKILL);
-    for (const auto& [pid, child] : running) {
-      while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
-      }
-      release(child);
-      if (plots) ::unlinkat(settings.plot_dir_fd, temporary_of(child.index, child.profile).c_str(), 0);
+  const auto end_workers = [&] {
+    for (Worker& worker : workers) {
+      end_worker(worker.process, true);
+      close_task_files(worker.process);
+      if (plots && worker.busy)
+        ::unlinkat(settings.plot_dir_fd, temporary_of(worker.index, worker.profile).c_str(), 0);
     }
-    running.clear();
+    workers.clear();
     for (const FileRows& file : done)
       for (const std::optional<Row>& r : file.rows)
         if (r && !r->plot_temporary.empty()) ::unlinkat(settings.plot_dir_fd, r->plot_temporary.c_str(), 0);
+  };
+  // The row of a worker's task, once the worker has finished it (status FINISHED) or
+  // ended in it.
+  const auto take_row = [&](Worker& worker, int status) {
+    json records;
+    Row row = collect(files[worker.index], worker, status, settings.timeout, records);
+    FileRows& file = done[worker.index];
+    if (worker.profile == 0) {
+      // A file that gave no count (an error, a crash while reading) has the one row.
+      if (records.contains("labels"))
+        for (const auto& label : records["labels"]) file.labels.push_back(label.get<std::string>());
+      const std::size_t count = std::max<std::size_t>(file.labels.size(), 1);
+      file.rows.resize(count);
+      for (std::size_t k = count; k-- > 1;) waiting.emplace_front(worker.index, k);
+    }
+    if (worker.profile < file.labels.size()) row.profile = file.labels[worker.profile];
+    row.plot_temporary = records.value("plot", false) ? temporary_of(worker.index, worker.profile) : std::string();
+    if (plots && row.plot_temporary.empty())
+      ::unlinkat(settings.plot_dir_fd, temporary_of(worker.index, worker.profile).c_str(), 0);
+    file.rows[worker.profile] = std::move(row);
+    worker.busy = false;
+    worker.timed_out = false;
   };
   // A limit beyond any run (some 30 years) keeps the deadlines within the clock.
   using Clock = std::chrono::steady_clock;
   const auto allowed = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(std::min(settings.timeout, 1e9)));
   const bool timed = settings.timeout > 0;
+  // A progress line is kept up to date while the workers are busy.
+  const auto tick = std::chrono::milliseconds(200);
+  int failed_hand_overs = 0;
   hold_signals();
   while (next_emit < files.size()) {
     if (const int signal = ending_signal()) {
-      end_children();
+      end_workers();
       return signal;
     }
-    while (running.size() < static_cast<std::size_t>(jobs) && !waiting.empty()) {
+    // Tasks to the idle workers, and new workers while there are fewer than `jobs`.
+    while (!waiting.empty()) {
       const auto [index, profile] = waiting.front();
       if (files[index].find('\0') != std::string::npos) {
         // The system would take such a name only up to its NUL, which names another file.
@@ -610,98 +731,91 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
         waiting.pop_front();
         continue;
       }
-      Child child{index, profile, ::memfd_create("console", MFD_CLOEXEC), ::memfd_create("report", MFD_CLOEXEC),
-                  ::memfd_create("results", MFD_CLOEXEC)};
-      const bool files_made = child.out_fd >= 0 && child.err_fd >= 0 && child.result_fd >= 0;
-      const pid_t pid = files_made ? ::fork() : -1;
-      if (pid < 0) {
-        // Out of processes or descriptors: wait for a running child and try again.
-        const int saved = errno;
-        release(child);
-        if (!running.empty()) break;
-        throw std::runtime_error(std::string("cannot start a child process: ") +
-                                 std::strerror(saved));
-      }
-      waiting.pop_front();
-      if (pid == 0) {
-        release_signals();
-        ::dup2(child.out_fd, STDOUT_FILENO);
-        ::dup2(child.err_fd, STDERR_FILENO);
-        try {
-          run_child(files[index], profile, settings, temporary_of(index, profile), child.result_fd);
-        } catch (const std::exception& e) {
-          const std::string text = std::string("quintolex-batch: ") + e.what() + "\n";
-          if (::write(STDERR_FILENO, text.data(), text.size()) < 0) ::_exit(3);
-          ::_exit(3);
+      auto idle = std::find_if(workers.begin(), workers.end(), [](const Worker& w) { return !w.busy; });
+      if (idle == workers.end()) {
+        if (workers.size() >= static_cast<std::size_t>(jobs)) break;
+        Worker fresh;
+        if (!start_worker(fresh.process, settings.plot_dir_fd, configuration)) {
+          // Out of processes or descriptors: wait for a running worker and try again.
+          const int saved = errno;
+          if (!workers.empty()) break;
+          throw std::runtime_error(std::string("cannot start a worker process: ") + std::strerror(saved));
         }
+        workers.push_back(fresh);
+        idle = workers.end() - 1;
       }
-      if (timed) child.deadline = Clock::now() + allowed;
-      running.emplace(pid, child);
+      Worker& worker = *idle;
+      clear_task_files(worker.process);
+      const json task = {{"file", files[index]}, {"profile", profile}, {"plot", temporary_of(index, profile)}};
+      if (!send_line(worker.process.channel, with_texts(task, escape_name).dump())) {
+        // The worker had gone before it took the task: the task waits for another.
+        const int saved = errno;
+        end_worker(worker.process, true);
+        close_task_files(worker.process);
+        workers.erase(idle);
+        if (++failed_hand_overs > 3)
+          throw std::runtime_error(std::string("cannot hand a file to a worker process: ") + std::strerror(saved));
+        continue;
+      }
+      failed_hand_overs = 0;
+      waiting.pop_front();
+      worker.busy = true;
+      worker.index = index;
+      worker.profile = profile;
+      if (timed) worker.deadline = Clock::now() + allowed;
     }
     emit_ready();
-    if (running.empty()) continue;
+    if (next_emit == files.size()) break;
+    // A signal noted while the rows were written ends the batch before any wait.
+    if (ending_signal() != 0) continue;
 
-    // Every child that has ended gets its row; the first of a file says how many
-    // profiles the file has, and the children of the others go first in the queue.
-    bool reaped = false;
-    while (!running.empty()) {
-      int status = 0;
-      const pid_t pid = ::waitpid(-1, &status, WNOHANG);
-      if (pid == 0) break;
-      if (pid < 0) {
-        const int saved = errno;
-        end_children();
-        throw std::runtime_error(std::string("waitpid: ") + std::strerror(saved));
-      }
-      const auto found = running.find(pid);
-      if (found == running.end()) continue;
-      const Child child = found->second;
-      running.erase(found);
-      json records;
-      Row row = collect(files[child.index], child, status, settings.timeout, records);
-      release(child);
-      FileRows& file = done[child.index];
-      if (child.profile == 0) {
-        // A file that gave no count (an error, a crash while reading) has the one row.
-        if (records.contains("labels"))
-          for (const auto& label : records["labels"]) file.labels.push_back(label.get<std::string>());
-        const std::size_t count = std::max<std::size_t>(file.labels.size(), 1);
-        file.rows.resize(count);
-        for (std::size_t k = count; k-- > 1;) waiting.emplace_front(child.index, k);
-      }
-      if (child.profile < file.labels.size()) row.profile = file.labels[child.profile];
-      row.plot_temporary = records.value("plot", false) ? temporary_of(child.index, child.profile) : std::string();
-      if (plots && row.plot_temporary.empty())
-        ::unlinkat(settings.plot_dir_fd, temporary_of(child.index, child.profile).c_str(), 0);
-      file.rows[child.profile] = std::move(row);
-      reaped = true;
-    }
-    if (reaped) {
-      emit_ready();
-      continue;
-    }
-
-    // Wait for a child to end, a signal, or the next deadline; a child past its
-    // deadline is killed, and its end is waited for like any other.
-    std::optional<Clock::time_point> next_deadline;
+    // Wait for a worker to finish its task or end, a signal, the next deadline or the
+    // next update of the progress line; a worker past its deadline is killed, and its
+    // end is waited for like any other.
+    std::optional<Clock::time_point> wake;
     const Clock::time_point now = Clock::now();
-    for (auto& [pid, child] : running) {
-      if (!timed || child.timed_out) continue;
-      if (child.deadline <= now) {
-        ::kill(pid, SIGKILL);
-        child.timed_out = true;
-      } else if (!next_deadline || child.deadline < *next_deadline) {
-        next_deadline = child.deadline;
+    for (Worker& worker : workers) {
+      if (!timed || !worker.busy || worker.timed_out) continue;
+      if (worker.deadline <= now) {
+        ::kill(worker.process.pid, SIGKILL);
+        worker.timed_out = true;
+      } else if (!wake || worker.deadline < *wake) {
+        wake = worker.deadline;
       }
     }
+    if (progress && (!wake || now + tick < *wake)) wake = now + tick;
     timespec wait{};
-    if (next_deadline) {
-      const auto left = *next_deadline - now;
+    if (wake) {
+      const auto left = std::max(*wake - now, Clock::duration::zero());
       const auto whole = std::chrono::floor<std::chrono::seconds>(left);
       wait.tv_sec = static_cast<time_t>(whole.count());
       wait.tv_nsec = static_cast<long>(std::chrono::nanoseconds(left - whole).count());
     }
-    wait_for(nullptr, 0, next_deadline ? &wait : nullptr);
+    std::vector<pollfd> ready;
+    for (const Worker& worker : workers) ready.push_back({worker.process.channel, POLLIN, 0});
+    wait_for(ready.data(), ready.size(), wake ? &wait : nullptr);
+    if (progress) progress(next_emit);
+    for (std::size_t k = workers.size(); k-- > 0;) {
+      if (ready[k].revents == 0) continue;
+      Worker& worker = workers[k];
+      const int received = receive(worker.process.channel);
+      if (received < 0) continue;
+      if (received > 0) {
+        if (worker.busy) take_row(worker, FINISHED);
+        continue;
+      }
+      // The worker has ended: its task, if any, gets the row of how it ended, and
+      // another worker takes its place when there is work for it.
+      const int status = end_worker(worker.process, false);
+      if (worker.busy) take_row(worker, status);
+      close_task_files(worker.process);
+      workers.erase(workers.begin() + static_cast<std::ptrdiff_t>(k));
+    }
+  }
+  // The channels closed, the workers end by themselves.
+  for (Worker& worker : workers) {
+    end_worker(worker.process, false);
+    close_task_files(worker.process);
   }
   return 0;
 }

@@ -2,11 +2,11 @@
 """A batch ended by a signal: interrupt_test.py QUINTOLEX_BATCH
 
 Each row starts the real executable on data files of which some are named pipes that
-the test holds open without writing to them, so that their children wait for data
+the test holds open without writing to them, so that their workers wait for data
 until they are ended; it then sends the batch a signal (or closes the pipe its table
 goes to) and checks that
   - the batch ends with status 128 + the signal,
-  - none of its children is left: each was ended and reaped,
+  - none of its workers is left: each was ended and reaped,
   - an earlier -o table is left exactly as it was (a new one does not appear), and no
     temporary file is left behind,
   - while the batch runs, the earlier -o table is still whole."""
@@ -19,9 +19,10 @@ GOOD_ROW = b"good.txt,,3,0,2,2,1,2,2,,2,ok,\n"
 
 # name, signal, table ("-o": an earlier table.csv is there; "-o new": none; "pipe": a pipe
 # read by the test), extra options, data files, how the run is ended:
-#   "signal"       the signal is sent once every named pipe is held by a child;
+#   "signal"       the signal is sent once every named pipe is held by a worker;
 #   "full pipe"    the table's pipe holds one page, which the header takes: the signal is sent
-#                  once the first file's child is gone, its row waiting to be written;
+#                  once the first file's worker waits for another task, its row waiting to
+#                  be written;
 #   "broken pipe"  the test reads the header and the first row, then closes the pipe:
 #                  the next row is written into a pipe without a reader.
 ROWS = [
@@ -65,6 +66,15 @@ def opened_by(pids, path):
     return False
 
 
+def waits_for_task(pid):
+    """Whether the worker `pid` is waiting on its channel (a Unix socket) for a task."""
+    try:
+        with open(f"/proc/{pid}/wchan") as wchan:
+            return "unix_stream" in wchan.read()
+    except OSError:
+        return False
+
+
 def wait_until(condition, what, seconds=30):
     end = time.monotonic() + seconds
     while not condition():
@@ -101,11 +111,12 @@ def run_row(program, sig, table, options, files, how):
             batch = subprocess.Popen(args, cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
         if how in ("signal", "broken pipe"):
             wait_until(lambda: all(opened_by(children_of(batch.pid), fifo) for fifo in fifos),
-                       "every named pipe held by a child")
+                       "every named pipe held by a worker")
         elif how == "full pipe":
             unread = lambda: int.from_bytes(fcntl.ioctl(read_end, termios.FIONREAD, b"\0\0\0\0"), sys.byteorder)
-            wait_until(lambda: unread() == len(HEADER) and len(children_of(batch.pid)) == 1 and
-                       opened_by(children_of(batch.pid), fifos[0]), "the header written and good.txt's child gone")
+            wait_until(lambda: unread() == len(HEADER) and opened_by(children_of(batch.pid), fifos[0]) and
+                       any(waits_for_task(pid) for pid in children_of(batch.pid)),
+                       "the header written and good.txt's worker waiting for another task")
         if table == "-o":
             with open(os.path.join(folder, "table.csv"), "rb") as earlier:
                 if earlier.read() != EARLIER:

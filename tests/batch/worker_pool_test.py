@@ -1,0 +1,238 @@
+#!/usr/bin/env python3
+"""The pool of workers: worker_pool_test.py QUINTOLEX_BATCH
+
+Workers take many profiles one after the other, so whatever a library keeps from one
+profile must not reach the next. Each row of ROWS writes 300 varied files (peaks of
+many sizes, noisy data that brings quadrature warnings, narrow spikes the quadrature
+misses, exports with headers, sections, decimal commas and UTF-16, files that give an
+error row), adds the files of its own, shuffles them, and runs them through two
+workers; the table, and every plot, must be byte for byte what the same file gives
+processed alone, in a fresh run of its own. The special files end their worker: a
+FATAL stop of the quadrature, a floating-point trap, and a named pipe whose reader
+the test kills with SIGSEGV (a crash).
+
+Then the progress line: on a terminal (a pseudo-terminal here) standard error shows
+it while a batch runs and erases it at the end; --quiet, or standard error not being
+a terminal, shows nothing; the table is the same either way."""
+import math, os, pty, random, select, signal, subprocess, sys, tempfile, threading, time
+
+FATAL = "0 0\n10.022 0\n10.04 1\n10.044 0\n"  # the quadrature's divergence test fails
+TRAP = "0 0\n1e-15 1e20\n2e-15 0\n1e20 0\n"     # the area above overflows
+ROUNDOFF = "0 -1000\n1 1000\n"                  # roundoff detected
+
+
+def peak(rng, n, noise=0.0, start=0.0):
+    width, top, centre = rng.uniform(0.5, 4), rng.uniform(1, 500), rng.uniform(5, 25)
+    return [(start + 30.0 * k / n, top * math.exp(-((30.0 * k / n - centre) / width) ** 2) + rng.gauss(0, noise))
+            for k in range(n)]
+
+
+def text(pairs, form="%.7g %.7g"):
+    return "".join(form % pair + "\n" for pair in pairs)
+
+
+def spike(rng):
+    pairs = [(float(t), 0.0) for t in range(40)]
+    where = rng.randrange(5, 35)
+    pairs[where:where] = [(where - 0.0005, 0.0), (where - 0.0002, 1000.0)]
+    return text(sorted(pairs))
+
+
+def section_file(rng):
+    return ("[Peak Table]\nPeak#\tR.Time\tArea\n1\t4.5\t120\n2\t9.2\t80\n\n[Chromatogram]\nR.Time\tIntensity\n"
+            + text(peak(rng, rng.randrange(20, 400)), "%.5f\t%.5f"))
+
+
+# Each kind of file: its extension and how its bytes are made.
+KINDS = [
+    ("txt", lambda rng: text(peak(rng, rng.randrange(2, 3000))).encode()),
+    ("txt", lambda rng: text(peak(rng, rng.randrange(50, 2000), noise=rng.uniform(0.1, 5))).encode()),
+    ("txt", lambda rng: text(peak(rng, rng.randrange(3, 300), start=rng.uniform(0.1, 3))).encode()),
+    ("txt", lambda rng: spike(rng).encode()),
+    ("txt", lambda rng: ROUNDOFF.encode()),
+    ("csv", lambda rng: ("# exported\nTime;Conc\n" + text(peak(rng, rng.randrange(5, 500)), "%.4f;%.4f")
+                         .replace(".", ",")).encode()),
+    ("csv", lambda rng: ("\ufeffTime,Conc\r\n" + text(peak(rng, rng.randrange(5, 500)), "%.6g,%.6g")
+                         .replace("\n", "\r\n")).encode("utf-8")),
+    ("txt", lambda rng: ("Time\tValue\n" + text(peak(rng, rng.randrange(5, 500)), "%.6g\t%.6g"))
+     .encode("utf-16")),
+    ("txt", lambda rng: text(peak(rng, rng.randrange(5, 300))).replace("\n", "\r").encode()),
+    ("txt", lambda rng: section_file(rng).encode()),
+    ("txt", lambda rng: text([(3, 1), (2, 5), (4, 0)]).encode()),  # times go back: an error row
+    ("txt", lambda rng: b"time conc\nnot numbers at all\n"),       # no data: an error row
+]
+
+# name, options, how many varied files, the special files among them (name -> contents;
+# None: the crash pipe)
+ROWS = [
+    ("300 varied files", [], 300, {}),
+    ("with a window, a baseline and plots", ["--from", "2", "--to", "20", "--baseline", "linear", "--plot", "PLOTS"],
+     100, {}),
+    ("a FATAL stop, a trap and a crash among them", [], 300,
+     {"fatal.txt": FATAL, "trap.txt": TRAP, "crash.fifo": None}),
+]
+
+
+def holder_of(path, parent):
+    """The worker of `parent` that has `path` open, or None."""
+    for entry in os.listdir("/proc"):
+        try:
+            if not entry.isdigit() or int(open(f"/proc/{entry}/stat").read().rsplit(")", 1)[1].split()[1]) != parent:
+                continue
+            if any(os.readlink(f"/proc/{entry}/fd/{fd}") == path for fd in os.listdir(f"/proc/{entry}/fd")):
+                return int(entry)
+        except (OSError, ValueError):
+            continue
+    return None
+
+
+def run(program, args, folder, fifo=None):
+    """Runs the batch; the worker that opens `fifo` is killed with SIGSEGV."""
+    batch = subprocess.Popen([program] + args, cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE)
+    if fifo is not None:
+        def crash():
+            end = time.monotonic() + 60
+            while time.monotonic() < end and batch.poll() is None:
+                worker = holder_of(fifo, batch.pid)
+                if worker is not None:
+                    os.kill(worker, signal.SIGSEGV)
+                    return
+                time.sleep(0.005)
+        threading.Thread(target=crash, daemon=True).start()
+    out, err = batch.communicate(timeout=600)
+    return batch.returncode, out, err
+
+
+def plots_of(folder):
+    return {name: open(os.path.join(folder, name), "rb").read() for name in sorted(os.listdir(folder))} \
+        if os.path.isdir(folder) else {}
+
+
+def check_row(program, options, count, special, rng):
+    problems, held = [], None
+    with tempfile.TemporaryDirectory(prefix="quintolex-pool-") as folder:
+        files = []
+        for k in range(count):
+            extension, make = KINDS[k % len(KINDS)]
+            files.append("f%03d.%s" % (k, extension))
+            with open(os.path.join(folder, files[-1]), "wb") as out:
+                out.write(make(rng))
+        for special_name, contents in special.items():
+            if contents is None:
+                # Held open for reading and writing: its reader waits for data, in sight.
+                os.mkfifo(os.path.join(folder, special_name))
+                held = os.open(os.path.join(folder, special_name), os.O_RDWR | os.O_NONBLOCK)
+            else:
+                with open(os.path.join(folder, special_name), "w") as out:
+                    out.write(contents)
+            files.insert(rng.randrange(len(files) + 1), special_name)
+        rng.shuffle(files)
+        fifo = os.path.join(folder, "crash.fifo") if "crash.fifo" in special else None
+        pooled_options = [os.path.join(folder, "pooled") if o == "PLOTS" else o for o in options]
+        status, table, err = run(program, ["-j", "2"] + pooled_options + files, folder, fifo)
+        expected, expected_plots, expected_status = b"", {}, 0
+        for file in files:
+            alone = os.path.join(folder, "alone-" + file)
+            alone_options = [alone if o == "PLOTS" else o for o in options]
+            one_status, one_table, _ = run(program, ["-j", "1"] + alone_options + [file], folder,
+                                           fifo if file == "crash.fifo" else None)
+            header, _, rows = one_table.partition(b"\n")
+            expected += (header + b"\n" if not expected else b"") + rows
+            expected_status = max(expected_status, one_status)
+            expected_plots.update(plots_of(alone))
+        if table != expected:
+            got, want = table.split(b"\n"), expected.split(b"\n")
+            first = next((k for k in range(min(len(got), len(want))) if got[k] != want[k]), min(len(got), len(want)))
+            problems.append("table line %d: %r, alone %r" % (first + 1, got[first] if first < len(got) else b"",
+                                                               want[first] if first < len(want) else b""))
+        if (status, err) != (expected_status, b""):
+            problems.append("status %d, standard error %r; alone %d" % (status, err[:200], expected_status))
+        pooled_plots = plots_of(os.path.join(folder, "pooled"))
+        if pooled_plots != expected_plots:
+            differ = sorted(set(pooled_plots) ^ set(expected_plots)) or \
+                [p for p in expected_plots if pooled_plots[p] != expected_plots[p]]
+            problems.append("plots differ: %s" % differ[:5])
+        if "PLOTS" in options and not expected_plots:
+            problems.append("no plots were written")
+        rows = {line.split(b",")[0]: line for line in table.split(b"\n")}
+        for special_name in special:
+            row = rows.get(special_name.encode(), b"")
+            if b",error," not in row or (special_name == "crash.fifo" and b"crashed: signal 11" not in row):
+                problems.append("%s: row %r" % (special_name, row))
+        if held is not None:
+            os.close(held)
+    return problems
+
+
+def read_terminal(program, args, folder, release):
+    """Runs the batch with standard error on a pseudo-terminal: (table, terminal bytes).
+    `release` is a named pipe of the batch, written to after 1.5 s."""
+    held = os.open(release, os.O_RDWR | os.O_NONBLOCK)
+    leader, follower = pty.openpty()
+    batch = subprocess.Popen([program] + args, cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                             stderr=follower)
+    os.close(follower)
+    def write_later():
+        time.sleep(1.5)
+        os.write(held, b"0 0\n1 1\n")
+        os.close(held)
+    threading.Thread(target=write_later, daemon=True).start()
+    seen = b""
+    while True:
+        ready, _, _ = select.select([leader], [], [], 30)
+        try:
+            chunk = os.read(leader, 4096) if ready else b""
+        except OSError:  # the terminal's other side is closed
+            chunk = b""
+        if not chunk:
+            break
+        seen += chunk
+    table = batch.stdout.read()
+    batch.wait(timeout=30)
+    os.close(leader)
+    return table, seen
+
+
+def check_progress(program):
+    problems = []
+    with tempfile.TemporaryDirectory(prefix="quintolex-progress-") as folder:
+        with open(os.path.join(folder, "a.txt"), "w") as out:
+            out.write("0 0\n1 2\n2 0\n")
+        with open(os.path.join(folder, "bad.txt"), "w") as out:
+            out.write("no numbers\n")
+        fifo = os.path.join(folder, "late.fifo")
+        args = ["-j", "1", "a.txt", "bad.txt", "late.fifo"]
+        os.mkfifo(fifo)
+        table, shown = read_terminal(program, args, folder, fifo)
+        quiet_table, quiet_shown = read_terminal(program, ["--quiet"] + args, folder, fifo)
+        plain = subprocess.run([program] + args[:-1], cwd=folder, capture_output=True)
+        if b"\r2/3 files, " not in shown or b" left, 1 error row\x1b[K" not in shown:
+            problems.append("no progress line: %r" % shown[:200])
+        if not shown.endswith(b"\r\x1b[K"):
+            problems.append("progress line not erased at the end: %r" % shown[-60:])
+        if quiet_shown or plain.stderr:
+            problems.append("progress shown with --quiet %r or without a terminal %r" % (quiet_shown, plain.stderr))
+        if table != quiet_table or not table.startswith(plain.stdout):
+            problems.append("the table differs with a progress line")
+    return problems
+
+
+def main():
+    program = os.path.abspath(sys.argv[1])
+    failures = 0
+    for number, (name, options, count, special) in enumerate(ROWS):
+        problems = check_row(program, options, count, special, random.Random(number))
+        if problems:
+            failures += 1
+            print(f"{name}: " + "; ".join(problems))
+    problems = check_progress(program)
+    if problems:
+        failures += 1
+        print("progress line: " + "; ".join(problems))
+    print(f"{len(ROWS) + 1 - failures} of {len(ROWS) + 1} rows as expected")
+    sys.exit(1 if failures else 0)
+
+
+if __name__ == "__main__":
+    main()
