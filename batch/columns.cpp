@@ -429,10 +429,7 @@ std::size_t quick_lines(Lines& lines, char separator, char mark, std::size_t tim
   float time, value;
   for (std::string_view rest = lines.rest(); !rest.empty(); rest = lines.rest()) {
     const char* const end = rest.data() + rest.size();
-    const char* const after =
-        time_column == 0 && value_column == 1
-            ? quick_pair(rest.data(), end, separator, mark, time, value)
-            : quick_fields(rest.data(), end, separator, mark, time_column, value_column, time, value);
+    const char* const after = quick_fields(rest.data(), end, separator, mark, time_column, value_column, time, value);
     if (after == nullptr) break;
     times.push_back(time);
     values.push_back(value);

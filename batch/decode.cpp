@@ -17,10 +17,9 @@
 namespace batch::reading {
 namespace {
 
+// A character beyond ASCII (code >= 0x80; ASCII is copied as it is) as UTF-8.
 void append_utf8(std::string& out, std::uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
+  if (code < 0x800) {
     out += static_cast<char>(0xC0 | (code >> 6));
     out += static_cast<char>(0x80 | (code & 0x3F));
   } else if (code < 0x10000) {
@@ -201,8 +200,8 @@ std::string read_file(const std::string& path, std::string& bytes) {
   // does not move it.
   if (S_ISREG(info.st_mode)) bytes.reserve(static_cast<std::size_t>(std::min<off_t>(info.st_size, FILE_LIMIT)) + BLOCK);
   // Reading stops early where the text can already not be read: at a NUL byte of a
-  // file that is not UTF-16, or deep into a line longer than the limit; the rest
-  // would only take memory.
+  // file that is not UTF-16, or a block deep into a line longer than the limit (the
+  // line step gives the verdict on what was read); the rest would only take memory.
   std::size_t line_start = 0, checked = 0;
   bool utf16 = false;
   std::string failure;
@@ -228,7 +227,7 @@ std::string read_file(const std::string& path, std::string& bytes) {
     const std::size_t end = fresh.find_last_of("\r\n");
     if (end != std::string_view::npos) line_start = checked + end + 1;
     checked = bytes.size();
-    if (bytes.size() - line_start > LINE_LIMIT + 1) break;
+    if (bytes.size() - line_start > LINE_LIMIT + BLOCK) break;
   }
   ::close(fd);
   return failure;

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "batch.h"
+#include "reading.h"
 #include "workers.h"
 #include "console.h"
 #include "errors.h"
@@ -69,18 +70,6 @@ float integrate(Integrand f, float a, float b) {
   Q2AGS(f, a, b, ERRABS, ERRREL, RESULT, ERRVAL, MAXSUB, NFCALL, NSUB, XLEFT, XRIGHT, SUBINT,
         SUBERR, ERRORD);
   return RESULT;
-}
-
-// The profile whose pairs the loader of the dialogue takes, one per call.
-const float* feed_time = nullptr;
-const float* feed_concentration = nullptr;
-const float* feed_end = nullptr;
-
-bool feed_pair(float& time, float& concentration) {
-  if (feed_time == feed_end) return false;
-  time = *feed_time++;
-  concentration = *feed_concentration++;
-  return true;
 }
 
 // The integrand over the window: the profile less the baseline, in reals, one
@@ -386,7 +375,6 @@ void reset_batch_state() {
   std::fill(ERRORD, ERRORD + used, 0);
   RESULT = ERRVAL = 0.0f;
   NFCALL = NSUB = 0;
-  feed_time = feed_concentration = feed_end = nullptr;
   window_from = baseline_from = baseline_slope = 0.0f;
   plot_error.clear();
 }
@@ -440,10 +428,10 @@ void run_profile(const std::string& file, std::size_t profile, const Settings& s
     loaded["error"] = chosen.error;
     return finish(result_fd, loaded);
   }
-  feed_time = chosen.time.data();
-  feed_concentration = chosen.concentration.data();
-  feed_end = feed_time + chosen.time.size();
-  driver::load_table(feed_pair);
+  // The tables' pages made at once, not one fault at a time as they fill.
+  reading::prefault(T, (chosen.time.size() + 2) * sizeof(float));
+  reading::prefault(C, (chosen.time.size() + 2) * sizeof(float));
+  driver::load_pairs(chosen.time.data(), chosen.concentration.data(), static_cast<int>(chosen.time.size()));
   // As the dialogue: the first and the last time, CMAX from the loader.
   const float first_time = T[1];
   const float last_time = T[N];

@@ -10,7 +10,6 @@
 #include <cerrno>
 
 #include "batch.h"
-#include "workers.h"
 
 namespace batch {
 namespace {
@@ -71,11 +70,6 @@ void release_signals() {
     if (sigismember(&caught, signal)) ::signal(signal, SIG_DFL);
   ::signal(SIGCHLD, SIG_DFL);
   ::sigprocmask(SIG_SETMASK, &start_mask, nullptr);
-}
-
-void signal_mask_at_start(sigset_t& mask) {
-  if (held) mask = start_mask;
-  else ::sigprocmask(SIG_SETMASK, nullptr, &mask);
 }
 
 int wait_for(pollfd* fds, unsigned long count, const timespec* timeout) {

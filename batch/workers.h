@@ -1,7 +1,8 @@
 // Internal to the batch library: the worker processes of the pool, as this system
 // starts them (workers_posix.cpp), and the worker's side of its channel.
 //
-// A worker is quintolex-batch itself, started with --worker. It holds:
+// A worker is quintolex-batch itself: a fork of it (workers_posix.cpp), or where a
+// system has no fork the executable started again with --worker. It holds:
 //   0  its end of the channel, a stream socket: the settings, then one task per
 //      line come in; one byte goes out when a task is done;
 //   1  the console memory file (standard output, where the quadrature prints);
@@ -11,7 +12,6 @@
 // The parent empties the three memory files before each task and reads them after
 // it, also after the worker has died in it.
 #pragma once
-#include <signal.h>
 #include <sys/types.h>
 
 #include <string>
@@ -49,9 +49,6 @@ void close_task_files(WorkerProcess& worker);
 
 // The wait status of a worker that finished its task: exited with status 0.
 inline constexpr int FINISHED = 0;
-
-// The signal mask the program started with (signals.cpp): a worker starts with it.
-void signal_mask_at_start(sigset_t& mask);
 
 // The worker's side: the settings line, then tasks, from descriptor 0, until it closes.
 // `serve` runs one task line; the worker then reports it done.

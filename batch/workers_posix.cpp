@@ -1,13 +1,13 @@
-// The pool's worker processes on a POSIX system: quintolex-batch itself, spawned from
-// /proc/self/exe with --worker, its channel a socket pair and its outputs memory
-// files. Where the executable cannot be spawned again (no /proc), the worker is a
-// fork of this process that serves the channel the same way.
+// The pool's worker processes on a POSIX system: each a fork of quintolex-batch, made
+// once per worker, with its channel a socket pair and its outputs memory files in
+// the places a worker started with --worker has them; it then serves the channel
+// as such a worker does (run_worker). A fork costs less than starting the
+// executable again, and leaves nothing of the parent's but its memory.
 
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <fcntl.h>
-#include <spawn.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,13 +16,11 @@
 #include "batch.h"
 #include "workers.h"
 
-extern char** environ;
-
 namespace batch {
 namespace {
 
-// A descriptor moved to 10 or above, close-on-exec: the worker's own numbers 0 to 4
-// can then be set in any order without one overwriting another.
+// A descriptor moved to 10 or above: the worker's own numbers 0 to 4 can then be set
+// in any order without one overwriting another.
 int above_worker_numbers(int fd) {
   if (fd < 0) return fd;
   const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 10);
@@ -59,32 +57,9 @@ bool start_worker(WorkerProcess& worker, int plot_dir_fd, const std::string& set
     return false;
   }
 
-  posix_spawn_file_actions_t actions;
-  posix_spawnattr_t attributes;
-  ::posix_spawn_file_actions_init(&actions);
-  ::posix_spawn_file_actions_adddup2(&actions, theirs, 0);
-  ::posix_spawn_file_actions_adddup2(&actions, made.out_fd, 1);
-  ::posix_spawn_file_actions_adddup2(&actions, made.err_fd, 2);
-  ::posix_spawn_file_actions_adddup2(&actions, made.result_fd, 3);
-  if (plots >= 0) ::posix_spawn_file_actions_adddup2(&actions, plots, 4);
-  // Nothing else of the parent's reaches a worker.
-  ::posix_spawn_file_actions_addclosefrom_np(&actions, plots >= 0 ? 5 : 4);
-  ::posix_spawnattr_init(&attributes);
-  sigset_t mask;
-  signal_mask_at_start(mask);
-  ::posix_spawnattr_setsigmask(&attributes, &mask);
-  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
-  char name[] = "quintolex-batch";
-  char option[] = "--worker";
-  char* arguments[] = {name, option, nullptr};
-  int failure = ::posix_spawn(&made.pid, "/proc/self/exe", &actions, &attributes, arguments, environ);
-  ::posix_spawn_file_actions_destroy(&actions);
-  ::posix_spawnattr_destroy(&attributes);
-  if (failure == ENOENT || failure == EACCES || failure == ENOEXEC) {
-    made.pid = ::fork();
-    failure = made.pid < 0 ? errno : 0;
-    if (made.pid == 0) become_worker(theirs, made, plots);
-  }
+  made.pid = ::fork();
+  const int failure = made.pid < 0 ? errno : 0;
+  if (made.pid == 0) become_worker(theirs, made, plots);
   close_all({theirs, plots});
   if (failure != 0) {
     close_all({made.channel, made.out_fd, made.err_fd, made.result_fd});

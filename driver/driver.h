@@ -21,6 +21,10 @@ extern float CMAX;
 // (N = CAPACITY), when a 200001st complete pair was read; it is not stored.
 bool load_table(bool (*read_pair)(float& time, float& concentration));
 
+// The same for pairs already in memory, `count` of them (at most CAPACITY): the tables,
+// N and CMAX as load_table leaves them when its reader gives these pairs, in one copy.
+void load_pairs(const float time[], const float concentration[], int count);
+
 // Selects the points the profile runs through, `first`..N of T and C (first is 1
 // for the loaded points, 0 when the added point in slot 0 leads them), and builds
 // the search index over them. Call it again whenever the tables change. It also

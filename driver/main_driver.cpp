@@ -2,6 +2,7 @@
 // concentration) pairs, integrates the piecewise-linear profile and prints the
 // peak area, the last time, the largest concentration and the area above the curve.
 
+#include <algorithm>
 #include <string_view>
 
 #include "console.h"
@@ -120,6 +121,15 @@ void integrate(float a, float b) {
 }
 
 }  // namespace
+
+void load_pairs(const float time[], const float concentration[], int count) {
+  std::copy_n(time, count, T + 1);
+  std::copy_n(concentration, count, C + 1);
+  N = count;
+  CMAX = 0.0f;
+  for (int i = 1; i <= N; ++i)
+    if (C[i] > CMAX) CMAX = C[i];
+}
 
 bool load_table(bool (*read_pair)(float& time, float& concentration)) {
   CMAX = 0.0f;

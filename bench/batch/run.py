@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Timing of the batch tool: bench/batch/run.py BUILD_DIR [RUNS] [BASELINE_BATCH]
 
-1. 1000 files of 1000 noisy points, quintolex-batch -j 2 (wall time), and with
-   BASELINE_BATCH (another build's quintolex-batch) the same with it, alternating.
+1. 1000 files of 1000 noisy points, quintolex-batch -j 2 (wall time), without and
+   with --plot, and with BASELINE_BATCH (another build's quintolex-batch) the same
+   with it, alternating.
 2. One noisy file of 200000 points: quintolex-batch -j 1 against the dialogue
    (quintolex with the name from the command line and two empty answers).
 3. The same 200000 pairs in other shapes, each against the plain two-column file:
@@ -54,13 +55,17 @@ def main():
         noisy(names[-1], 1000, rng)
     big = os.path.join(folder, "big.txt")
     noisy(big, 200000, rng)
-    if baseline:
-        pairs = [(run_once([batch, "-j", "2"] + names), run_once([baseline, "-j", "2"] + names)) for _ in range(runs)]
-        summary("1000 files x 1000 points, -j 2", [b for b, _ in pairs])
-        summary("1000 files x 1000 points, -j 2, baseline", [c for _, c in pairs])
-        compare("1000 files: against the baseline", pairs)
-    else:
-        summary("1000 files x 1000 points, -j 2", [run_once([batch, "-j", "2"] + names) for _ in range(runs)])
+    plots = os.path.join(folder, "plots")
+    for label, options in (("", []), (", --plot", ["--plot", plots])):
+        if baseline:
+            pairs = [(run_once([batch, "-j", "2"] + options + names), run_once([baseline, "-j", "2"] + options + names))
+                     for _ in range(runs)]
+            summary("1000 files x 1000 points, -j 2" + label, [b for b, _ in pairs])
+            summary("1000 files x 1000 points, -j 2" + label + ", baseline", [c for _, c in pairs])
+            compare("1000 files" + label + ": against the baseline", pairs)
+        else:
+            summary("1000 files x 1000 points, -j 2" + label,
+                    [run_once([batch, "-j", "2"] + options + names) for _ in range(runs)])
     # The two programs alternate, so that both meet the same load of the machine.
     pairs = [(run_once([batch, "-j", "1", big]), run_once([classic, big], b"\n\n")) for _ in range(runs)]
     summary("200000 points, quintolex-batch", [b for b, _ in pairs])

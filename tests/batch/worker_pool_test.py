@@ -11,10 +11,13 @@ processed alone, in a fresh run of its own. The special files end their worker: 
 FATAL stop of the quadrature, a floating-point trap, and a named pipe whose reader
 the test kills with SIGSEGV (a crash).
 
+The worker's own entry (--worker) is run as a system without fork runs it: its
+channel on standard input, one task, its records.
+
 Then the progress line: on a terminal (a pseudo-terminal here) standard error shows
 it while a batch runs and erases it at the end; --quiet, or standard error not being
 a terminal, shows nothing; the table is the same either way."""
-import math, os, pty, random, select, signal, subprocess, sys, tempfile, threading, time
+import json, math, os, pty, random, select, signal, socket, subprocess, sys, tempfile, threading, time
 
 FATAL = "0 0\n10.022 0\n10.04 1\n10.044 0\n"  # the quadrature's divergence test fails
 TRAP = "0 0\n1e-15 1e20\n2e-15 0\n1e20 0\n"     # the area above overflows
@@ -218,6 +221,42 @@ def check_progress(program):
     return problems
 
 
+def check_worker_entry(program):
+    """quintolex-batch --worker, started as a system without fork starts its workers:
+    the channel on standard input, the console, the report and the results on 1, 2, 3."""
+    problems = []
+    with tempfile.TemporaryDirectory(prefix="quintolex-worker-") as folder:
+        with open(os.path.join(folder, "a.txt"), "w") as out:
+            out.write("0 0\n1 2\n2 0\n")
+        ours, theirs = socket.socketpair()
+        files = [open(os.path.join(folder, name), "w+b") for name in ("console", "report", "results")]
+        results = files[2].fileno()
+        worker = subprocess.Popen(["sh", "-c", f'exec "$0" --worker 3<&{results}', program], cwd=folder, stdin=theirs,
+                                  stdout=files[0], stderr=files[1], pass_fds=[results])
+        theirs.close()
+        settings = {"has_from": False, "has_to": False, "from": 0, "to": 0, "linear_baseline": False, "plots": False,
+                    "decimal_comma": False, "time_column": "", "value_column": "", "group_column": "", "section": "",
+                    "sort": False, "skip_missing": False}
+        ours.sendall((json.dumps(settings) + "\n" + json.dumps({"file": "a.txt", "profile": 0, "plot": ""}) + "\n")
+                     .encode())
+        done = ours.recv(16)
+        ours.close()
+        status = worker.wait(timeout=30)
+        files[2].seek(0)
+        records = {}
+        for line in files[2].read().splitlines():
+            records.update(json.loads(line))
+        if (done, status) != (b"\n", 0) or records.get("points") != 3 or records.get("peak_area") != 2 or \
+                not records.get("done"):
+            problems.append("task: done %r, status %d, records %r" % (done, status, records))
+        refused = subprocess.run([program, "--worker"], stdin=subprocess.DEVNULL, capture_output=True)
+        if refused.returncode != 2 or b"only for quintolex-batch's own use" not in refused.stderr:
+            problems.append("--worker without a channel: %d %r" % (refused.returncode, refused.stderr))
+        for file in files:
+            file.close()
+    return problems
+
+
 def main():
     program = os.path.abspath(sys.argv[1])
     failures = 0
@@ -226,11 +265,12 @@ def main():
         if problems:
             failures += 1
             print(f"{name}: " + "; ".join(problems))
-    problems = check_progress(program)
-    if problems:
-        failures += 1
-        print("progress line: " + "; ".join(problems))
-    print(f"{len(ROWS) + 1 - failures} of {len(ROWS) + 1} rows as expected")
+    for name, check in (("progress line", check_progress), ("--worker", check_worker_entry)):
+        problems = check(program)
+        if problems:
+            failures += 1
+            print(f"{name}: " + "; ".join(problems))
+    print(f"{len(ROWS) + 2 - failures} of {len(ROWS) + 2} rows as expected")
     sys.exit(1 if failures else 0)
 
 

@@ -84,4 +84,27 @@ TEST(Profile, RandomAndExtremeTablesMatchTheLiteralRuleWithoutATrap) {
   }
 }
 
+// Pairs loaded at once give the tables, N and CMAX the loader gives from a reader of the
+// same pairs: negative and signed-zero concentrations, a largest one repeated.
+TEST(Profile, PairsLoadedAtOnceAsByTheLoader) {
+  const std::vector<std::vector<std::pair<float, float>>> tables = {
+      {}, {{0, -1}}, {{0, -0.0f}, {1, -2}}, {{0, 3}, {1, 5}, {2, 5}, {3, -1}}, {{1, 0}, {2, 7e-45f}, {3, 0}}};
+  for (const auto& pairs : tables) {
+    static std::vector<std::pair<float, float>>::const_iterator next, end;
+    next = pairs.begin(), end = pairs.end();
+    driver::load_table([](float& t, float& c) { return next != end && (t = next->first, c = next->second, ++next, true); });
+    const std::vector<float> times(T + 1, T + driver::N + 1), values(C + 1, C + driver::N + 1);
+    const int n = driver::N;
+    const float cmax = driver::CMAX;
+    std::fill(T, T + 8, 9.0f), std::fill(C, C + 8, 9.0f), driver::CMAX = 9.0f;
+    std::vector<float> t, c;
+    for (const auto& [time, value] : pairs) t.push_back(time), c.push_back(value);
+    driver::load_pairs(t.data(), c.data(), static_cast<int>(t.size()));
+    EXPECT_EQ(driver::N, n);
+    EXPECT_EQ(std::bit_cast<std::uint32_t>(driver::CMAX), std::bit_cast<std::uint32_t>(cmax));
+    EXPECT_EQ(std::vector<float>(T + 1, T + driver::N + 1), times);
+    EXPECT_EQ(std::vector<float>(C + 1, C + driver::N + 1), values);
+  }
+}
+
 }  // namespace
