@@ -12,6 +12,8 @@ goes to) and checks that
   - while the batch runs, the earlier -o table is still whole."""
 import fcntl, os, shutil, signal, subprocess, sys, tempfile, termios, time
 
+from processes import children_of, holder_of, waits_for_task
+
 GOOD = b"0 0\n1 2\n2 0\n"
 EARLIER = b"file,status\nearlier.csv,ok\n"
 HEADER = b"file,profile,points,first_time,last_time,max_concentration,time_of_max,peak_area,area_above,point_added,exact_area,status,messages\n"
@@ -37,42 +39,6 @@ ROWS = [
     ("reader of the table gone", signal.SIGPIPE, "pipe", ["-j", "2", "--timeout", "1"],
      ["good.txt", "a.fifo", "b.fifo"], "broken pipe"),
 ]
-
-
-def children_of(pid):
-    """The processes whose parent is `pid`."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open(f"/proc/{entry}/stat") as stat:
-                    fields = stat.read().rsplit(")", 1)[1].split()
-            except OSError:
-                continue
-            if int(fields[1]) == pid:
-                found.append(int(entry))
-    return found
-
-
-def opened_by(pids, path):
-    """Whether one of `pids` has `path` open."""
-    for pid in pids:
-        try:
-            for fd in os.listdir(f"/proc/{pid}/fd"):
-                if os.readlink(f"/proc/{pid}/fd/{fd}") == path:
-                    return True
-        except OSError:
-            pass
-    return False
-
-
-def waits_for_task(pid):
-    """Whether the worker `pid` is waiting on its channel (a Unix socket) for a task."""
-    try:
-        with open(f"/proc/{pid}/wchan") as wchan:
-            return "unix_stream" in wchan.read()
-    except OSError:
-        return False
 
 
 def wait_until(condition, what, seconds=30):
@@ -110,11 +76,11 @@ def run_row(program, sig, table, options, files, how):
         else:
             batch = subprocess.Popen(args, cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
         if how in ("signal", "broken pipe"):
-            wait_until(lambda: all(opened_by(children_of(batch.pid), fifo) for fifo in fifos),
+            wait_until(lambda: all(holder_of(fifo, children_of(batch.pid)) for fifo in fifos),
                        "every named pipe held by a worker")
         elif how == "full pipe":
             unread = lambda: int.from_bytes(fcntl.ioctl(read_end, termios.FIONREAD, b"\0\0\0\0"), sys.byteorder)
-            wait_until(lambda: unread() == len(HEADER) and opened_by(children_of(batch.pid), fifos[0]) and
+            wait_until(lambda: unread() == len(HEADER) and holder_of(fifos[0], children_of(batch.pid)) and
                        any(waits_for_task(pid) for pid in children_of(batch.pid)),
                        "the header written and good.txt's worker waiting for another task")
         if table == "-o":

@@ -19,6 +19,8 @@ it while a batch runs and erases it at the end; --quiet, or standard error not b
 a terminal, shows nothing; the table is the same either way."""
 import json, math, os, pty, random, select, signal, socket, subprocess, sys, tempfile, threading, time
 
+from processes import children_of, holder_of
+
 FATAL = "0 0\n10.022 0\n10.04 1\n10.044 0\n"  # the quadrature's divergence test fails
 TRAP = "0 0\n1e-15 1e20\n2e-15 0\n1e20 0\n"     # the area above overflows
 ROUNDOFF = "0 -1000\n1 1000\n"                  # roundoff detected
@@ -76,32 +78,16 @@ ROWS = [
 ]
 
 
-def holder_of(path, parent):
-    """The worker of `parent` that has `path` open, or None."""
-    for entry in os.listdir("/proc"):
-        try:
-            if not entry.isdigit() or int(open(f"/proc/{entry}/stat").read().rsplit(")", 1)[1].split()[1]) != parent:
-                continue
-            if any(os.readlink(f"/proc/{entry}/fd/{fd}") == path for fd in os.listdir(f"/proc/{entry}/fd")):
-                return int(entry)
-        except (OSError, ValueError):
-            continue
-    return None
-
-
 def run(program, args, folder, fifo=None):
     """Runs the batch; the worker that opens `fifo` is killed with SIGSEGV."""
     batch = subprocess.Popen([program] + args, cwd=folder, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE)
+    def crash():
+        while batch.poll() is None and holder_of(fifo, children_of(batch.pid)) is None:
+            time.sleep(0.005)
+        if batch.poll() is None:
+            os.kill(holder_of(fifo, children_of(batch.pid)), signal.SIGSEGV)
     if fifo is not None:
-        def crash():
-            end = time.monotonic() + 60
-            while time.monotonic() < end and batch.poll() is None:
-                worker = holder_of(fifo, batch.pid)
-                if worker is not None:
-                    os.kill(worker, signal.SIGSEGV)
-                    return
-                time.sleep(0.005)
         threading.Thread(target=crash, daemon=True).start()
     out, err = batch.communicate(timeout=600)
     return batch.returncode, out, err
@@ -144,18 +130,14 @@ def check_row(program, options, count, special, rng):
             expected += (header + b"\n" if not expected else b"") + rows
             expected_status = max(expected_status, one_status)
             expected_plots.update(plots_of(alone))
+        differ = [(got, want) for got, want in zip(table.split(b"\n"), expected.split(b"\n")) if got != want]
         if table != expected:
-            got, want = table.split(b"\n"), expected.split(b"\n")
-            first = next((k for k in range(min(len(got), len(want))) if got[k] != want[k]), min(len(got), len(want)))
-            problems.append("table line %d: %r, alone %r" % (first + 1, got[first] if first < len(got) else b"",
-                                                               want[first] if first < len(want) else b""))
+            problems.append("table differs, first %r, alone %r" % (differ or [(table, expected)])[0])
         if (status, err) != (expected_status, b""):
             problems.append("status %d, standard error %r; alone %d" % (status, err[:200], expected_status))
         pooled_plots = plots_of(os.path.join(folder, "pooled"))
         if pooled_plots != expected_plots:
-            differ = sorted(set(pooled_plots) ^ set(expected_plots)) or \
-                [p for p in expected_plots if pooled_plots[p] != expected_plots[p]]
-            problems.append("plots differ: %s" % differ[:5])
+            problems.append("plots differ: %s" % [p for p in expected_plots if pooled_plots.get(p) != expected_plots[p]])
         if "PLOTS" in options and not expected_plots:
             problems.append("no plots were written")
         rows = {line.split(b",")[0]: line for line in table.split(b"\n")}
@@ -181,15 +163,12 @@ def read_terminal(program, args, folder, release):
         os.write(held, b"0 0\n1 1\n")
         os.close(held)
     threading.Thread(target=write_later, daemon=True).start()
-    seen = b""
-    while True:
-        ready, _, _ = select.select([leader], [], [], 30)
+    seen, chunk = b"", b"-"
+    while chunk and select.select([leader], [], [], 30)[0]:
         try:
-            chunk = os.read(leader, 4096) if ready else b""
+            chunk = os.read(leader, 4096)
         except OSError:  # the terminal's other side is closed
             chunk = b""
-        if not chunk:
-            break
         seen += chunk
     table = batch.stdout.read()
     batch.wait(timeout=30)
@@ -234,18 +213,13 @@ def check_worker_entry(program):
         worker = subprocess.Popen(["sh", "-c", f'exec "$0" --worker 3<&{results}', program], cwd=folder, stdin=theirs,
                                   stdout=files[0], stderr=files[1], pass_fds=[results])
         theirs.close()
-        settings = {"has_from": False, "has_to": False, "from": 0, "to": 0, "linear_baseline": False, "plots": False,
-                    "decimal_comma": False, "time_column": "", "value_column": "", "group_column": "", "section": "",
-                    "sort": False, "skip_missing": False}
-        ours.sendall((json.dumps(settings) + "\n" + json.dumps({"file": "a.txt", "profile": 0, "plot": ""}) + "\n")
-                     .encode())
-        done = ours.recv(16)
-        ours.close()
-        status = worker.wait(timeout=30)
+        settings = dict.fromkeys(["has_from", "has_to", "linear_baseline", "plots", "decimal_comma", "sort",
+                                  "skip_missing"], False) | dict.fromkeys(["from", "to"], 0) | \
+            dict.fromkeys(["time_column", "value_column", "group_column", "section"], "")
+        ours.sendall((json.dumps(settings) + '\n{"file": "a.txt", "profile": 0, "plot": ""}\n').encode())
+        done, _, status = ours.recv(16), ours.close(), worker.wait(timeout=30)
         files[2].seek(0)
-        records = {}
-        for line in files[2].read().splitlines():
-            records.update(json.loads(line))
+        records = {key: value for line in files[2].read().splitlines() for key, value in json.loads(line).items()}
         if (done, status) != (b"\n", 0) or records.get("points") != 3 or records.get("peak_area") != 2 or \
                 not records.get("done"):
             problems.append("task: done %r, status %d, records %r" % (done, status, records))
@@ -259,14 +233,11 @@ def check_worker_entry(program):
 
 def main():
     program = os.path.abspath(sys.argv[1])
+    checks = [(row[0], lambda n=n, row=row: check_row(program, *row[1:], random.Random(n))) for n, row in enumerate(ROWS)]
     failures = 0
-    for number, (name, options, count, special) in enumerate(ROWS):
-        problems = check_row(program, options, count, special, random.Random(number))
-        if problems:
-            failures += 1
-            print(f"{name}: " + "; ".join(problems))
-    for name, check in (("progress line", check_progress), ("--worker", check_worker_entry)):
-        problems = check(program)
+    for name, check in checks + [("progress line", lambda: check_progress(program)),
+                                 ("--worker", lambda: check_worker_entry(program))]:
+        problems = check()
         if problems:
             failures += 1
             print(f"{name}: " + "; ".join(problems))
