@@ -202,12 +202,13 @@ const ReaderCase READER_CASES[] = {
     {"t\xB5 c\n1 2.5.1\n", {}, {}, {"header line skipped"}, "f.csv:2: \"2.5.1\" is not a number"},
     {std::string("0 1\n\0 2\n", 8), {}, {}, {}, "f.csv:2: the line holds a NUL byte; this is not a text file"},
     {std::string("\0x\n", 3), {}, {}, {}, "f.csv:1: the line holds a NUL byte; this is not a text file"},
-    // Text shown in messages is UTF-8: each length of character from UTF-16, and an
-    // invalid byte, a C1 lead byte or a DEL from an 8-bit file as U+FFFD.
-    {utf16_units({u'x', 0x7F, 0x80, 0x7FF, 0x800, 0xFFFD, 0xFFFF, 0xDBFF, 0xDFFF, u' ', u'1', u' ', u'2', u'\n'}), {},
-     {}, {},
-     "f.csv: no data: no line of numbers; line 1 reads \"x\xEF\xBF\xBD\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBD"
-     "\xEF\xBF\xBF\xF4\x8F\xBF\xBF 1 2\""},
+    // Text shown in messages is UTF-8: each length of character from UTF-16 (a DEL, as
+    // U+FFFD, before and after the first one beyond ASCII), and an invalid byte, a C1
+    // lead byte or a DEL from an 8-bit file as U+FFFD.
+    {utf16_units({u'x', 0x7F, 0x80, 0x7F, 0x7FF, 0x800, 0xFFFD, 0xFFFF, 0xDBFF, 0xDFFF, u' ', u'1', u' ', u'2', u'\n'}),
+     {}, {}, {},
+     "f.csv: no data: no line of numbers; line 1 reads \"x\xEF\xBF\xBD\xC2\x80\xEF\xBF\xBD\xDF\xBF\xE0\xA0\x80"
+     "\xEF\xBF\xBD\xEF\xBF\xBF\xF4\x8F\xBF\xBF 1 2\""},
     // UTF-16 without a mark is known by its zero bytes, in three quarters of the first
     // pairs at least; here in two thirds (the others are Greek letters), so the zero
     // bytes stop the reading.
