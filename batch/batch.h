@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -94,11 +95,43 @@ class PairLines {
   std::size_t count_ = 0;
 };
 
+// The reals of a block or a profile. They live on the heap, except the times and the
+// values of the first block of more than a thousand rows read while a TableStorage
+// stands (reading.h): those are placed in the storage it names, the point tables, so
+// that loading them there costs nothing. A copy is always on the heap.
+enum class RealsPlace { Heap, Times, Values };
+float* allocate_reals(RealsPlace place, std::size_t n);  // storage.cpp
+void free_reals(float* p);
+
+template <class T>
+class TableAllocator {
+  static_assert(std::is_same_v<T, float>);
+
+ public:
+  using value_type = T;
+  using is_always_equal = std::true_type;  // each frees what any of them allocated
+  using Place = RealsPlace;
+  static constexpr Place Heap = Place::Heap, Times = Place::Times, Values = Place::Values;
+  TableAllocator() = default;
+  explicit TableAllocator(Place place) : place_(place) {}
+  template <class U>
+  TableAllocator(const TableAllocator<U>& other) : place_(other.place()) {}
+  T* allocate(std::size_t n) { return allocate_reals(place_, n); }
+  void deallocate(T* p, std::size_t) { free_reals(p); }
+  TableAllocator select_on_container_copy_construction() const { return {}; }
+  Place place() const { return place_; }
+  friend bool operator==(const TableAllocator&, const TableAllocator&) { return true; }
+
+ private:
+  Place place_ = Heap;
+};
+using Reals = std::vector<float, TableAllocator<float>>;
+
 // One profile: the pairs of a block, or of one group of it, in file order (by time
 // with `sort`).
 struct Profile {
   std::string label;  // empty when the file gives one profile; "COLUMN=value"; a heading
-  std::vector<float> time, concentration;
+  Reals time, concentration;
   PairLines line;                   // the line of each pair
   std::vector<std::string> notes;   // e.g. "3 lines with a missing value left out"
   std::string error;                // "<name>:<line>: <what>": this profile has no pairs

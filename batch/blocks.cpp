@@ -13,6 +13,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "driver.h"
 #include "reading.h"
 
 namespace batch::reading {
@@ -194,7 +195,11 @@ class Finder {
     const auto so_far = static_cast<std::size_t>(here - block_start_);
     const std::size_t per_line = std::max<std::size_t>(so_far / SAMPLED_ROWS, 4);
     const std::size_t rest = static_cast<std::size_t>(text_end_ - here) / per_line + SAMPLED_ROWS;
-    const std::size_t room = block_->time.size() + std::min<std::size_t>(rest + rest / 8, std::size_t{1} << 24);
+    // No profile holds more than the tables do (more is an error): a block that does
+    // grows further.
+    const std::size_t room =
+        std::min(block_->time.size() + std::min<std::size_t>(rest + rest / 8, std::size_t{1} << 24),
+                 std::max<std::size_t>(block_->time.size() + 1, driver::CAPACITY));
     block_->time.reserve(room);
     block_->value.reserve(room);
     prefault(block_->time.data() + block_->time.size(), (room - block_->time.size()) * sizeof(float));

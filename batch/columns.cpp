@@ -424,7 +424,7 @@ const char* quick_fields(const char* p, const char* end, char separator, char ma
 }
 
 std::size_t quick_lines(Lines& lines, char separator, char mark, std::size_t time_column, std::size_t value_column,
-                        std::vector<float>& times, std::vector<float>& values) {
+                        Reals& times, Reals& values) {
   const std::size_t before = times.size();
   float time, value;
   for (std::string_view rest = lines.rest(); !rest.empty(); rest = lines.rest()) {

@@ -411,6 +411,8 @@ void run_profile(const std::string& file, std::size_t profile, const Settings& s
   using driver::T;
   install_floating_point_traps();
 
+  // The file's block read straight into the tables (slot 0 stays the spare slot).
+  const reading::TableStorage storage(T + 1, C + 1, driver::CAPACITY);
   const Export data = read_export(file, settings.read);
   json loaded = {{"notes", data.notes}, {"profiles", data.profiles.size()}};
   if (!data.error.empty()) {
@@ -428,9 +430,6 @@ void run_profile(const std::string& file, std::size_t profile, const Settings& s
     loaded["error"] = chosen.error;
     return finish(result_fd, loaded);
   }
-  // The tables' pages made at once, not one fault at a time as they fill.
-  reading::prefault(T, (chosen.time.size() + 2) * sizeof(float));
-  reading::prefault(C, (chosen.time.size() + 2) * sizeof(float));
   driver::load_pairs(chosen.time.data(), chosen.concentration.data(), static_cast<int>(chosen.time.size()));
   // As the dialogue: the first and the last time, CMAX from the loader.
   const float first_time = T[1];

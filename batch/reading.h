@@ -161,7 +161,7 @@ const char* quick_fields(const char* p, const char* end, char separator, char ma
 // Reads with quick_fields as many lines as come from the start of `lines`' rest,
 // appending their values, and passes over them. Returns how many it read.
 std::size_t quick_lines(Lines& lines, char separator, char mark, std::size_t time_column, std::size_t value_column,
-                        std::vector<float>& times, std::vector<float>& values);
+                        Reals& times, Reals& values);
 
 // ---------------------------------------------------------------------------
 // blocks.cpp
@@ -189,7 +189,8 @@ struct Block {
   std::vector<std::string> names;       // the column names (empty: none), one per column
   std::vector<std::string> groups;      // the groups' values, in order of first appearance
   // The pairs, in file order, and where each comes from.
-  std::vector<float> time, value;
+  Reals time{TableAllocator<float>(TableAllocator<float>::Times)};
+  Reals value{TableAllocator<float>(TableAllocator<float>::Values)};
   PairLines line;
   std::vector<std::uint32_t> group;     // each pair's group, with groups only
   std::vector<Special> specials;        // the other data lines, in file order
@@ -220,6 +221,19 @@ struct Layout {
 };
 
 Layout find_blocks(std::string_view text, const ReadOptions& options);
+
+// While one stands, the times and the values of the first block read, up to `capacity`
+// pairs each, are placed at `times` and `values` (TableAllocator): a file's longest
+// block, usually its only one, is then read straight into the point tables. The reals
+// placed there are overwritten when the tables are loaded with other pairs. One at a
+// time; storage.cpp.
+class TableStorage {
+ public:
+  TableStorage(float* times, float* values, std::size_t capacity);
+  ~TableStorage();
+  TableStorage(const TableStorage&) = delete;
+  TableStorage& operator=(const TableStorage&) = delete;
+};
 
 // Makes the pages of a buffer that is about to be written present at once (where the
 // system can; otherwise nothing). prefault_linux.cpp.

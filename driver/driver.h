@@ -22,7 +22,8 @@ extern float CMAX;
 bool load_table(bool (*read_pair)(float& time, float& concentration));
 
 // The same for pairs already in memory, `count` of them (at most CAPACITY): the tables,
-// N and CMAX as load_table leaves them when its reader gives these pairs, in one copy.
+// N and CMAX as load_table leaves them when its reader gives these pairs, in one copy
+// (none for pairs already in place, at T + 1 and C + 1).
 void load_pairs(const float time[], const float concentration[], int count);
 
 // Selects the points the profile runs through, `first`..N of T and C (first is 1

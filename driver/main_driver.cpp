@@ -123,8 +123,8 @@ void integrate(float a, float b) {
 }  // namespace
 
 void load_pairs(const float time[], const float concentration[], int count) {
-  std::copy_n(time, count, T + 1);
-  std::copy_n(concentration, count, C + 1);
+  if (time != T + 1) std::copy_n(time, count, T + 1);
+  if (concentration != C + 1) std::copy_n(concentration, count, C + 1);
   N = count;
   CMAX = 0.0f;
   for (int i = 1; i <= N; ++i)

@@ -12,8 +12,10 @@
 #include <vector>
 
 #include "batch.h"
+#include "reading.h"
 #include "child.h"
 #include "console.h"
+#include "driver.h"
 
 namespace {
 
@@ -271,10 +273,40 @@ TEST(ExportReader, FileAndBytesReadAlike) {
   const batch::Export from_file = batch::read_export(path, {});
   const batch::Export from_bytes = batch::parse_export(path, bytes, {});
   ASSERT_EQ(from_file.profiles.size(), 1u);
-  EXPECT_EQ(from_file.profiles[0].time, (std::vector<float>{1, 3}));
+  EXPECT_EQ(from_file.profiles[0].time, (batch::Reals{1, 3}));
   EXPECT_EQ(profiles_of(from_file), profiles_of(from_bytes));
   EXPECT_EQ(from_file.notes, from_bytes.notes);
   testsupport::remove_dir(dir);
+}
+
+// With the tables as storage, a file's first block is read into them, and every file
+// reads as it does without: one block, two (the second longer), groups, pairs sorted.
+TEST(ExportReader, ReadsIntoTheTablesAsIntoTheHeap) {
+  std::string one = "t c\n", two = "[A]\n", groups = "id t c\n", back = "t c\n";
+  for (int k = 0; k < 3000; ++k) {
+    one += std::to_string(k) + " " + std::to_string(k % 7) + "\n";
+    back += std::to_string(3000 - k) + " 1\n";
+    groups += std::to_string(k % 3) + " " + std::to_string(k / 3) + " 1\n";
+  }
+  for (int k = 0; k < 5000; ++k) two += (k == 2000 ? "[B]\n" : "") + std::to_string(k % 2000) + " 1\n";
+  static float times[driver::CAPACITY], values[driver::CAPACITY];
+  const struct {
+    std::string text;
+    batch::ReadOptions options;
+    bool in_place;  // the first profile's reals are the storage
+  } cases[] = {{one, {}, true}, {two, {}, false}, {two, {.section = "["}, true},
+               {groups, {.group_column = "id"}, false}, {back, {.sort = true}, false}};
+  for (const auto& c : cases) {
+    const batch::Export heap = batch::parse_export("f", c.text, c.options);
+    const batch::reading::TableStorage storage(times, values, driver::CAPACITY);
+    const batch::Export tables = batch::parse_export("f", c.text, c.options);
+    EXPECT_EQ(profiles_of(tables), profiles_of(heap)) << c.text.substr(0, 20);
+    EXPECT_EQ(tables.notes, heap.notes);
+    ASSERT_FALSE(tables.profiles.empty());
+    EXPECT_EQ(tables.profiles[0].time.data() == times && tables.profiles[0].concentration.data() == values,
+              c.in_place)
+        << c.text.substr(0, 20);
+  }
 }
 
 // A file that opens but fails to read (this process's memory, unmapped at address 0).

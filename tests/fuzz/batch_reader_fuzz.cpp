@@ -31,6 +31,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -76,7 +77,7 @@ std::int64_t line_count(std::string_view bytes) {
   return lines + (!text.empty() && text.back() != '\n' && text.back() != '\r');
 }
 
-bool same_bits(const std::vector<float>& a, const std::vector<float>& b) {
+bool same_bits(std::span<const float> a, std::span<const float> b) {
   return a.size() == b.size() && (a.empty() || !std::memcmp(a.data(), b.data(), a.size() * sizeof(float)));
 }
 
