@@ -1,8 +1,9 @@
-// One child process per file. The parent hands each child a memory file for its
-// standard output (the console, where the quadrature prints its messages), one for
-// its standard error (the run-time report of a trap) and one for its results; a
-// memory file never fills up like a pipe, so no child waits on the parent. Whatever
-// way a child ends (results, a FATAL stop, a trap, a crash), its file gets a row.
+// A pool of worker processes, one task (a profile of a file) at a time each. Every
+// worker holds a memory file for its standard output (the console, where the
+// quadrature prints its messages), one for its standard error (the run-time report of
+// a trap) and one for its results; a memory file never fills up like a pipe, so no
+// worker waits on the parent, and it can still be read after its worker died.
+// Whatever way a task ends (results, a FATAL stop, a trap, a crash), it gets a row.
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -49,7 +50,7 @@ constexpr int WORKER_RESULTS = 3;
 constexpr int WORKER_PLOT_DIR = 4;
 
 // ---------------------------------------------------------------------------
-// The child
+// The worker's side
 // ---------------------------------------------------------------------------
 
 // Quadrature settings and work lists, as the dialogue uses them.
@@ -86,7 +87,7 @@ float profile_less_baseline(float x) {
   return profile - base;
 }
 
-// The records go from child to parent as JSON, which holds only UTF-8 text: each text
+// The records go from worker to parent as JSON, which holds only UTF-8 text: each text
 // is escaped on the way (escape_name) and comes back as the very same bytes.
 json with_texts(const json& value, std::string (*convert)(std::string_view)) {
   if (value.is_string()) return convert(value.get_ref<const std::string&>());
@@ -188,12 +189,13 @@ float real_field(const json& record, const char* key) {
   return record.contains(key) ? record[key].get<float>() : NAN;
 }
 
-// The row of a finished child: its result records, its messages and how it ended.
+// The row of a worker's task: its result records, its messages and how it ended
+// (the worker's wait status, or FINISHED).
 // `merged` keeps the records themselves.
-Row collect(const std::string& file, const Worker& child, int status, double timeout, json& merged) {
+Row collect(const std::string& file, const Worker& worker, int status, double timeout, json& merged) {
   Row row;
   row.file = file;
-  const std::string results = read_all(child.process.result_fd);
+  const std::string results = read_all(worker.process.result_fd);
   merged = json::object();
   std::size_t start = 0;
   while (start < results.size()) {
@@ -216,7 +218,7 @@ Row collect(const std::string& file, const Worker& child, int status, double tim
   if (merged.contains("exact_area")) row.exact_area = merged["exact_area"].get<double>();
 
   const std::vector<std::string> shown =
-      console_messages(read_all(child.process.out_fd), read_all(child.process.err_fd));
+      console_messages(read_all(worker.process.out_fd), read_all(worker.process.err_fd));
   row.messages.insert(row.messages.end(), shown.begin(), shown.end());
   if (merged.contains("after"))
     for (const auto& note : merged["after"]) row.messages.push_back(note.get<std::string>());
@@ -224,7 +226,7 @@ Row collect(const std::string& file, const Worker& child, int status, double tim
   const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0 && done;
   row.ok = finished && !merged.contains("error") && !merged.value("failed", false);
   if (merged.contains("error")) row.messages.push_back(merged["error"].get<std::string>());
-  if (child.timed_out && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+  if (worker.timed_out && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%g", timeout);
     row.messages.push_back(std::string("timed out after ") + seconds + " s");
@@ -265,7 +267,7 @@ std::string label_part(const std::string& label) {
 }
 
 // Gives the plots their names as the rows are written, in input order, so that the
-// names do not depend on which child ended first: DIR/<stem>.svg for a file of one
+// names do not depend on which task ended first: DIR/<stem>.svg for a file of one
 // profile, DIR/<stem>_<label>.svg for each profile of a file of several; a name taken
 // by an earlier plot of the batch or by a data file gets "~2", "~3"... A name held by
 // anything but a regular file (a link, a named pipe, a directory) is not replaced.
