@@ -50,6 +50,9 @@ void close_task_files(WorkerProcess& worker);
 // The wait status of a worker that finished its task: exited with status 0.
 inline constexpr int FINISHED = 0;
 
+// In a worker just made: it is ended when `parent` ends (parent_linux.cpp).
+void end_with_parent(pid_t parent);
+
 // The worker's side: the settings line, then tasks, from descriptor 0, until it closes.
 // `serve` runs one task line; the worker then reports it done.
 int serve_channel(void (*configure)(std::string_view settings_line), void (*serve)(std::string_view task_line));

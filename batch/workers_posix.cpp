@@ -57,9 +57,13 @@ bool start_worker(WorkerProcess& worker, int plot_dir_fd, const std::string& set
     return false;
   }
 
+  const pid_t parent = ::getpid();
   made.pid = ::fork();
   const int failure = made.pid < 0 ? errno : 0;
-  if (made.pid == 0) become_worker(theirs, made, plots);
+  if (made.pid == 0) {
+    end_with_parent(parent);
+    become_worker(theirs, made, plots);
+  }
   close_all({theirs, plots});
   if (failure != 0) {
     close_all({made.channel, made.out_fd, made.err_fd, made.result_fd});

@@ -5,7 +5,7 @@ Each row starts the real executable on data files of which some are named pipes 
 the test holds open without writing to them, so that their workers wait for data
 until they are ended; it then sends the batch a signal (or closes the pipe its table
 goes to) and checks that
-  - the batch ends with status 128 + the signal,
+  - the batch ends with status 128 + the signal (SIGKILL: killed by it),
   - none of its workers is left: each was ended and reaped,
   - an earlier -o table is left exactly as it was (a new one does not appear), and no
     temporary file is left behind,
@@ -35,10 +35,21 @@ ROWS = [
     ("terminate, no earlier table", signal.SIGTERM, "-o new", ["-j", "3"], ["good.txt", "a.fifo", "b.fifo"],
      "signal"),
     ("interrupt, table on a pipe", signal.SIGINT, "pipe", ["-j", "3"], ["good.txt", "a.fifo", "b.fifo"], "signal"),
+    # No clean-up is possible: the system ends the workers with their parent.
+    ("killed outright", signal.SIGKILL, "pipe", ["-j", "3"], ["good.txt", "a.fifo", "b.fifo"], "signal"),
     ("terminate while the table waits", signal.SIGTERM, "pipe", ["-j", "2"], ["good.txt", "a.fifo"], "full pipe"),
     ("reader of the table gone", signal.SIGPIPE, "pipe", ["-j", "2", "--timeout", "1"],
      ["good.txt", "a.fifo", "b.fifo"], "broken pipe"),
 ]
+
+
+def ended(pid):
+    """Whether the process `pid` has ended: gone, or a zombie not yet reaped."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except OSError:
+        return True
 
 
 def wait_until(condition, what, seconds=30):
@@ -51,7 +62,7 @@ def wait_until(condition, what, seconds=30):
 
 def run_row(program, sig, table, options, files, how):
     folder = tempfile.mkdtemp(prefix="quintolex-interrupt-")
-    held, problems = [], []
+    held, problems, children = [], [], []
     batch = None
     try:
         with open(os.path.join(folder, "good.txt"), "wb") as out:
@@ -96,10 +107,14 @@ def run_row(program, sig, table, options, files, how):
                 problems.append(f"table began {first!r}")
         else:
             batch.send_signal(sig)
-        status = batch.wait(timeout=30)
-        gone = [pid for pid in children if not os.path.exists(f"/proc/{pid}")]
-        if status != 128 + sig:
-            problems.append(f"status {status}, expected {128 + sig}")
+        status, expected = batch.wait(timeout=30), -sig if sig == signal.SIGKILL else 128 + sig
+        try:
+            wait_until(lambda: all(ended(pid) for pid in children), "every worker ended", 5)
+        except AssertionError:
+            pass
+        gone = [pid for pid in children if ended(pid)]
+        if status != expected:
+            problems.append(f"status {status}, expected {expected}")
         if not children:
             problems.append("no child was running")
         if gone != children:
@@ -115,10 +130,11 @@ def run_row(program, sig, table, options, files, how):
         problems.append(str(error))
     finally:
         if batch is not None and batch.poll() is None:
-            for pid in children_of(batch.pid):
-                os.kill(pid, signal.SIGKILL)
             batch.kill()
             batch.wait()
+        for pid in children:
+            if not ended(pid):
+                os.kill(pid, signal.SIGKILL)
         for fd in held:
             os.close(fd)
         shutil.rmtree(folder, ignore_errors=True)
