@@ -9,17 +9,17 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <chrono>
-#include <cstdio>
-#include <functional>
-#include <optional>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -20,7 +20,6 @@
 #include <cstring>
 #include <algorithm>
 #include <deque>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <set>

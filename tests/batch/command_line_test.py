@@ -7,6 +7,8 @@ profile) and the row's own files, and checks its exit status and the first line 
 its standard error."""
 import os, re, shutil, subprocess, sys, tempfile
 
+from batch_checks import report
+
 GOOD = b"0 0\n1 2\n2 0\n"
 LONGEST = 65536  # the longest name a --files-from list may hold
 
@@ -89,26 +91,27 @@ def options_agree(program, manual):
     return True
 
 
+def check(program, args, stdout, status, first_error, files):
+    code, out, err = run_row(program, args, stdout, files)
+    got_error = err.split("\n", 1)[0]
+    problems = []
+    if code != status:
+        problems.append(f"status {code}, expected {status}")
+    if got_error != first_error:
+        problems.append(f"standard error starts {got_error!r}, expected {first_error!r}")
+    if status != 2 and stdout == "pipe" and not out:
+        problems.append("nothing written to standard output")
+    listed = files.get("list", b"").split(b"\n")[0].rstrip(b"\r")
+    if status == 1 and listed and not out.split(b"\n")[1].startswith(listed + b","):
+        problems.append("the first row is not that of the first listed name")
+    return problems
+
+
 def main():
     program = os.path.abspath(sys.argv[1])
     failures = 0 if options_agree(program, sys.argv[2]) else 1
-    for name, args, stdout, status, first_error, *files in ROWS:
-        code, out, err = run_row(program, args, stdout, files[0] if files else {})
-        got_error = err.split("\n", 1)[0]
-        problems = []
-        if code != status:
-            problems.append(f"status {code}, expected {status}")
-        if got_error != first_error:
-            problems.append(f"standard error starts {got_error!r}, expected {first_error!r}")
-        if status != 2 and stdout == "pipe" and not out:
-            problems.append("nothing written to standard output")
-        listed = files[0].get("list", b"").split(b"\n")[0].rstrip(b"\r") if files else b""
-        if status == 1 and listed and not out.split(b"\n")[1].startswith(listed + b","):
-            problems.append("the first row is not that of the first listed name")
-        if problems:
-            failures += 1
-            print(f"{name}: {args}: " + "; ".join(problems))
-    print(f"{len(ROWS) - failures} of {len(ROWS)} rows as expected")
+    failures += report((f"{name}: {args}", check(program, args, stdout, status, first_error, files[0] if files else {}))
+                       for name, args, stdout, status, first_error, *files in ROWS)
     sys.exit(1 if failures else 0)
 
 

@@ -12,7 +12,7 @@ goes to) and checks that
   - while the batch runs, the earlier -o table is still whole."""
 import fcntl, os, shutil, signal, subprocess, sys, tempfile, termios, time
 
-from processes import children_of, holder_of, waits_for_task
+from batch_checks import children_of, holder_of, report, waits_for_task
 
 GOOD = b"0 0\n1 2\n2 0\n"
 EARLIER = b"file,status\nearlier.csv,ok\n"
@@ -143,14 +143,7 @@ def run_row(program, sig, table, options, files, how):
 
 def main():
     program = os.path.abspath(sys.argv[1])
-    failures = 0
-    for name, sig, table, options, files, how in ROWS:
-        problems = run_row(program, sig, table, options, files, how)
-        if problems:
-            failures += 1
-            print(f"{name}: " + "; ".join(problems))
-    print(f"{len(ROWS) - failures} of {len(ROWS)} rows as expected")
-    sys.exit(1 if failures else 0)
+    sys.exit(1 if report((name, run_row(program, *row)) for name, *row in ROWS) else 0)
 
 
 main()

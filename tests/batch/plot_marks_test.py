@@ -8,6 +8,8 @@ shaded window reaches down to c = 0, a level edge, without a baseline, and down 
 the slanted baseline with one."""
 import os, re, shutil, subprocess, sys, tempfile
 
+from batch_checks import report
+
 PEAK = "0 1\n1 4\n2 3\n"
 
 # name, data, options, exit status, marks that must be there, marks that must not, and
@@ -33,31 +35,28 @@ def window_bottom_level(svg):
     return len(corners) >= 2 and corners[-1][1] == corners[-2][1]
 
 
+def check(program, data, options, status, present, absent, *level):
+    folder = tempfile.mkdtemp(prefix="quintolex-plot-marks-")
+    try:
+        with open(os.path.join(folder, "run.txt"), "w") as out:
+            out.write(data)
+        done = subprocess.run([program, "--plot", "plots"] + options + ["run.txt"], cwd=folder,
+                              capture_output=True, timeout=60)
+        plot = os.path.join(folder, "plots", "run.svg")
+        svg = open(plot).read() if os.path.exists(plot) else ""
+        return ([f"status {done.returncode}, expected {status}"] if done.returncode != status else []) + \
+               ([] if svg else ["no plot"]) + \
+               [f"no {mark}" for mark in present if f'class="{mark}"' not in svg] + \
+               [f"a {mark}" for mark in absent if f'class="{mark}"' in svg] + \
+               ([f"the window's lower edge is {'not ' if level[0] else ''}level"]
+                if level and window_bottom_level(svg) != level[0] else [])
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
     program = os.path.abspath(sys.argv[1])
-    failures = 0
-    for name, data, options, status, present, absent, *level in ROWS:
-        folder = tempfile.mkdtemp(prefix="quintolex-plot-marks-")
-        try:
-            with open(os.path.join(folder, "run.txt"), "w") as out:
-                out.write(data)
-            done = subprocess.run([program, "--plot", "plots"] + options + ["run.txt"], cwd=folder,
-                                  capture_output=True, timeout=60)
-            plot = os.path.join(folder, "plots", "run.svg")
-            svg = open(plot).read() if os.path.exists(plot) else ""
-            problems = ([f"status {done.returncode}, expected {status}"] if done.returncode != status else []) + \
-                       ([] if svg else ["no plot"]) + \
-                       [f"no {mark}" for mark in present if f'class="{mark}"' not in svg] + \
-                       [f"a {mark}" for mark in absent if f'class="{mark}"' in svg] + \
-                       ([f"the window's lower edge is {'not ' if level[0] else ''}level"]
-                        if level and window_bottom_level(svg) != level[0] else [])
-        finally:
-            shutil.rmtree(folder, ignore_errors=True)
-        if problems:
-            failures += 1
-            print(f"{name}: " + ", ".join(problems))
-    print(f"{len(ROWS) - failures} of {len(ROWS)} rows as expected")
-    sys.exit(1 if failures else 0)
+    sys.exit(1 if report((name, check(program, *row)) for name, *row in ROWS) else 0)
 
 
 main()

@@ -19,7 +19,7 @@ it while a batch runs and erases it at the end; --quiet, or standard error not b
 a terminal, shows nothing; the table is the same either way."""
 import json, math, os, pty, random, select, signal, socket, subprocess, sys, tempfile, threading, time
 
-from processes import children_of, holder_of
+from batch_checks import children_of, holder_of, report
 
 FATAL = "0 0\n10.022 0\n10.04 1\n10.044 0\n"  # the quadrature's divergence test fails
 TRAP = "0 0\n1e-15 1e20\n2e-15 0\n1e20 0\n"     # the area above overflows
@@ -233,17 +233,9 @@ def check_worker_entry(program):
 
 def main():
     program = os.path.abspath(sys.argv[1])
-    checks = [(row[0], lambda n=n, row=row: check_row(program, *row[1:], random.Random(n))) for n, row in enumerate(ROWS)]
-    failures = 0
-    for name, check in checks + [("progress line", lambda: check_progress(program)),
-                                 ("--worker", lambda: check_worker_entry(program))]:
-        problems = check()
-        if problems:
-            failures += 1
-            print(f"{name}: " + "; ".join(problems))
-    print(f"{len(ROWS) + 2 - failures} of {len(ROWS) + 2} rows as expected")
-    sys.exit(1 if failures else 0)
-
+    rows = [(row[0], lambda n=n, row=row: check_row(program, *row[1:], random.Random(n))) for n, row in enumerate(ROWS)]
+    rows += [("progress line", lambda: check_progress(program)), ("--worker", lambda: check_worker_entry(program))]
+    sys.exit(1 if report((name, check()) for name, check in rows) else 0)
 
 if __name__ == "__main__":
     main()

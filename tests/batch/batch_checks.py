@@ -1,4 +1,5 @@
-"""The processes of a running batch, as /proc shows them (for the batch tests)."""
+"""Helpers of the batch tool's Python tests: the processes of a running batch, as /proc
+shows them, and the report of a table of rows."""
 import os
 
 
@@ -32,3 +33,16 @@ def waits_for_task(pid):
             return "unix_stream" in wchan.read()
     except OSError:
         return False
+
+
+def report(rows):
+    """`rows`: (name, problems) of each row, as it is checked. Prints the rows with
+    problems and the count of rows as expected; returns the count of the others."""
+    failures = total = 0
+    for name, problems in rows:
+        total += 1
+        if problems:
+            failures += 1
+            print(f"{name}: " + "; ".join(problems))
+    print(f"{total - failures} of {total} rows as expected")
+    return failures
