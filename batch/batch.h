@@ -45,6 +45,15 @@ struct PlotData {
 // shaded window, the baseline and the added point.
 std::string render_svg(const PlotData& plot);
 
+// The plot of one profile for the report page: an XML fragment <plot> holding a
+// thumbnail <svg class="thumb"> of the plot area alone, whose <g class="trace"> (the
+// profile, a window narrower than the profile as a band, the baseline) the full view
+// <svg class="full"> draws again with a <use class="trace">, among axes, ticks and
+// the added point; the page gives the two their id and reference. The profile is drawn
+// on 344 pixel columns in whole units, as relative steps, so that a page of a
+// thousand profiles stays small.
+std::string render_report_plot(const PlotData& plot);
+
 }  // namespace batch
 
 namespace batch {
@@ -270,6 +279,7 @@ struct Settings {
   std::string plot_dir;  // as given, for messages
   int plot_dir_fd = -1;  // the plot directory, open; -1: no plots
   double timeout = 0;    // seconds a profile's task may take; 0: no limit
+  bool report = false;   // each row brings its plot for the report page
 };
 
 // One row of the table. Absent values are NaN in the reals and -1 in `points`.
@@ -281,7 +291,10 @@ struct Row {
       point_added;
   double exact_area;
   bool ok = false;
+  bool warning = false;        // the quadrature printed a WARNING message
+  bool misses_exact = false;   // peak_area misses exact_area (misses_exact_area)
   std::vector<std::string> messages;
+  std::string report_plot;     // with Settings::report: render_report_plot's fragment, when loaded
   std::string plot_temporary;  // the plot's temporary name in the plot directory, until it is named
   Row();
 };
@@ -342,5 +355,47 @@ enum class Format { Csv, Tsv, Json };
 // The header line (none for JSON Lines) and one row, each ending with LF.
 std::string table_header(Format format);
 std::string table_row(const Row& row, Format format);
+
+// The columns' names, whether a column holds numbers, and a row's fields as every
+// format shows them (names and messages escaped, reals with 9 significant digits,
+// absent values empty), in column order.
+const std::vector<std::string>& table_columns();
+bool is_number_column(std::size_t column);
+std::vector<std::string> table_fields(const Row& row);
+
+// ---------------------------------------------------------------------------
+// The report page (report.cpp)
+// ---------------------------------------------------------------------------
+
+// What the page's summary says of the batch besides its rows.
+struct ReportInfo {
+  std::size_t files = 0;     // files given
+  std::string command_line;  // as shown: the arguments that change the results
+  std::vector<std::pair<std::string, std::string>> options;  // each choice and its value, in words
+  std::string version;       // of the program
+};
+
+// One self-contained HTML page (polyglot XHTML/HTML5, UTF-8): the summary (counts of
+// files, profiles, ok and error rows, rows with a quadrature warning and rows whose
+// peak area misses the exact area; the command line and the options), then the table
+// with the same columns and digits as the CSV, a thumbnail of each profile's plot
+// that opens its full plot in place, and a small script that sorts the table by the
+// column whose heading is clicked. Error rows and flagged rows are marked by colour
+// and by text. Names and messages are shown as the table shows them, and a control
+// character as \xHH. Nothing is fetched: the page's policy lets only its own script
+// run. The same rows give the same bytes.
+class Report {
+ public:
+  explicit Report(ReportInfo info);
+  ~Report();
+  Report(const Report&) = delete;
+  Report& operator=(const Report&) = delete;
+  void add(const Row& row);  // in table order
+  std::string page() const;  // the whole page, of the rows added so far
+
+ private:
+  struct Page;
+  std::unique_ptr<Page> page_;
+};
 
 }  // namespace batch

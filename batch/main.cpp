@@ -193,6 +193,37 @@ class Progress {
   bool shown_ = false;
 };
 
+// An argument as a POSIX shell would take it back: as it is when it holds only
+// characters no shell treats specially, else in single quotes.
+std::string shell_quoted(std::string_view arg) {
+  const bool plain = !arg.empty() && arg.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                           "0123456789_./:=,+-@%") == std::string_view::npos;
+  if (plain) return std::string(arg);
+  std::string quoted = "'";
+  for (const char c : arg) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+// The command line as the report shows it: without -j and -q, which change no result,
+// so that the page is the same for any number of workers.
+std::string shown_command(int argc, char** argv) {
+  std::string line = "quintolex-batch";
+  bool options = true;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (options && (arg == "-j" || arg == "--jobs")) {
+      ++i;
+      continue;
+    }
+    if (options && (arg == "-q" || arg == "--quiet" || arg.starts_with("--jobs=") ||
+                    (arg.starts_with("-j") && arg.size() > 2)))
+      continue;
+    if (arg == "--") options = false;
+    line += ' ' + shell_quoted(arg);
+  }
+  return line;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -210,7 +241,7 @@ int main(int argc, char** argv) {
       "signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP, 141 SIGPIPE).",
       "quintolex-batch"};
   std::vector<std::string> files;
-  std::string output, format = "csv", plot_dir, from_text, to_text, baseline = "none",
+  std::string output, report_path, format = "csv", plot_dir, from_text, to_text, baseline = "none",
                       files_from, timeout_text;
   bool decimal_comma = false, sort = false, quiet = false;
   std::string time_column, value_column, group_column, section, missing = "refuse";
@@ -227,6 +258,10 @@ int main(int argc, char** argv) {
                  "Write DIR/<file stem>.svg for every profile that loads (DIR/<stem>_<profile>.svg "
                  "for each profile of a file of several)")
       ->type_name("DIR");
+  app.add_option("--report", report_path,
+                 "Also write FILE, an HTML page for people: the summary, then the table with a "
+                 "plot of each profile (a thumbnail that opens the full plot), sortable by column")
+      ->type_name("FILE");
   app.add_option("--from", from_text, "Integration window start (default: the first time)")
       ->type_name("T");
   app.add_option("--to", to_text, "Integration window end (default: the last time)")
@@ -341,16 +376,45 @@ int main(int argc, char** argv) {
         if (same_file(file, info)) usage_error("standard output is the data file " + file);
   }
 
+  // The report, like the table, never takes the place of a data file or of the table.
+  const bool to_report = !report_path.empty();
+  batch::OutputFile report_target;
+  if (to_report) {
+    if (report_path == "-" || !report_target.locate(report_path))
+      usage_error("--report " + report_path + ": " + std::strerror(report_path == "-" ? EINVAL : errno));
+    if (report_target.exists() && S_ISDIR(report_target.info().st_mode))
+      usage_error("--report " + report_path + ": " + std::strerror(EISDIR));
+    for (const std::string& file : files)
+      if (file == report_path || (report_target.exists() && same_file(file, report_target.info())))
+        usage_error("--report " + report_path + " is one of the data files");
+    struct stat info;
+    const bool same_as_table =
+        to_file ? report_path == output || (report_target.exists() && target.exists() &&
+                                            report_target.info().st_dev == target.info().st_dev &&
+                                            report_target.info().st_ino == target.info().st_ino)
+                : report_target.exists() && ::fstat(STDOUT_FILENO, &info) == 0 &&
+                      info.st_dev == report_target.info().st_dev && info.st_ino == report_target.info().st_ino;
+    if (same_as_table) usage_error("--report " + report_path + " is where the table goes");
+  }
+
   // A device or a named pipe is opened while a signal still ends the program at once:
   // the opening may wait (for a reader), and nothing is made that needs removing.
   int out_fd = STDOUT_FILENO;
   if (to_file && !target.replaced() && (out_fd = target.open()) < 0)
     usage_error("--output " + output + ": " + std::strerror(errno));
+  int report_fd = -1;
+  if (to_report && !report_target.replaced() && (report_fd = report_target.open()) < 0)
+    usage_error("--report " + report_path + ": " + std::strerror(errno));
   // From here on an ending signal is noted, and the run ends in order: the workers
   // killed and reaped, the temporary file of -o removed, the status 128 + signal.
   batch::hold_signals();
   if (to_file && target.replaced() && (out_fd = target.open()) < 0)
     usage_error("--output " + output + ": " + std::strerror(errno));
+  if (to_report && report_target.replaced() && (report_fd = report_target.open()) < 0) {
+    const int failure = errno;
+    target.discard();
+    usage_error("--report " + report_path + ": " + std::strerror(failure));
+  }
   if (!plot_dir.empty() && !plot_exists) {
     struct stat info;
     int failure = 0;
@@ -358,6 +422,7 @@ int main(int argc, char** argv) {
     else if (::stat(plot_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) failure = ENOTDIR;
     if (failure != 0) {
       target.discard();
+      report_target.discard();
       usage_error("--plot " + plot_dir + ": " + std::strerror(failure));
     }
   }
@@ -365,12 +430,40 @@ int main(int argc, char** argv) {
   if (!plot_dir.empty() && (settings.plot_dir_fd = ::open(plot_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
     const int failure = errno;
     target.discard();
+    report_target.discard();
     usage_error("--plot " + plot_dir + ": " + std::strerror(failure));
   }
 
   const batch::Format table_format = format == "tsv"    ? batch::Format::Tsv
                                      : format == "json" ? batch::Format::Json
                                                         : batch::Format::Csv;
+  settings.report = to_report;
+  std::optional<batch::Report> report;
+  if (to_report) {
+    batch::ReportInfo info;
+    info.files = files.size();
+    info.command_line = shown_command(argc, argv);
+    info.version = driver::VERSION;
+    const auto given = [&](const char* option, const std::string& value, const std::string& otherwise) {
+      return app.count(option) > 0 ? value : otherwise;
+    };
+    info.options = {
+        {"window", std::string("from ") + given("--from", from_text, "the first time") + " to " +
+                       given("--to", to_text, "the last time")},
+        {"baseline", baseline == "linear" ? "linear: the line through the profile at the window's ends" : "none"},
+        {"time column", given("--time-column", time_column, "1")},
+        {"value column", given("--value-column", value_column, "2")},
+        {"group column", given("--group-column", group_column, "none: one profile per block")},
+        {"section", app.count("--section") > 0 ? "every block whose heading contains \"" + section + "\""
+                                               : "the longest block of a file"},
+        {"decimal comma", decimal_comma ? "always" : "recognised where commas do not separate"},
+        {"times going back", sort ? "sorted" : "refused"},
+        {"missing values", missing == "skip" ? "lines left out" : "refused"},
+        {"timeout", given("--timeout", timeout_text + " s per profile", "none")},
+        {"plots", given("--plot", plot_dir, "none")},
+        {"table", (to_file ? output : std::string("standard output")) + " (" + format + ")"}};
+    report.emplace(std::move(info));
+  }
   Output out(out_fd);
   out.write(batch::table_header(table_format));
   bool all_ok = true;
@@ -389,26 +482,46 @@ int main(int argc, char** argv) {
           // Rows on the same terminal start on a line of their own.
           if (progress && rows_on_terminal) progress->end();
           out.write(batch::table_row(row, table_format));
+          if (report) report->add(row);
         },
         show_progress);
     if (progress) progress->end();
   } catch (const std::exception& e) {
     if (progress) progress->end();
     target.discard();
+    report_target.discard();
     std::cerr << "quintolex-batch: " << e.what() << "\n";
     return 1;
   }
   if (signal == 0) signal = batch::ending_signal();
   if (signal != 0) {
     target.discard();
+    report_target.discard();
     return 128 + signal;
   }
   int failure = out.failed();
   if (to_file && failure != 0) target.discard();
   else if (to_file) failure = target.commit();
   if (failure != 0) {
+    report_target.discard();
     std::cerr << "quintolex-batch: cannot write the table: " << std::strerror(failure) << "\n";
     return 1;
+  }
+  if (report) {
+    Output page(report_fd);
+    page.write(report->page());
+    if (const int late = batch::ending_signal()) {
+      report_target.discard();
+      return 128 + late;
+    }
+    failure = page.failed();
+    if (failure != 0) report_target.discard();
+    else failure = report_target.commit();
+    if (failure != 0) {
+      std::cerr << "quintolex-batch: cannot write the report " << report_path << ": " << std::strerror(failure)
+                << "\n";
+      return 1;
+    }
   }
   return all_ok ? 0 : 1;
 }

@@ -22,10 +22,16 @@
 namespace batch {
 namespace {
 
-// Canvas and plot area, in pixels. The plot area is W pixel columns wide.
+// The plot area within its canvas, in pixels: one pixel column per unit of width.
+struct Frame {
+  int left, right, top, bottom;
+  int columns() const { return right - left; }
+};
+
+// The plot file's canvas and plot area.
 constexpr int WIDTH = 800, HEIGHT = 500;
 constexpr int LEFT = 90, RIGHT = 765, TOP = 40, BOTTOM = 440;
-constexpr int W = RIGHT - LEFT;
+constexpr Frame FILE_FRAME{LEFT, RIGHT, TOP, BOTTOM};
 
 // Values beyond LIMIT in magnitude are drawn at it, so that every difference of two
 // values stays finite; values below TINY, and non-finite ones, are drawn as 0, so
@@ -117,9 +123,11 @@ struct Column {
 // they are; beyond that each column is reduced to its minimum and maximum, taken
 // over the piece ends and the column edges inside it (the extrema of a linear piece
 // lie at its ends), so a spike one sample wide still reaches its height.
-std::vector<Point> trace(const std::vector<Segment>& profile, const Axis& ta, const Axis& ca) {
-  auto x = [&](double t) { return ta.map(t, LEFT, RIGHT); };
-  auto y = [&](double c) { return ca.map(c, BOTTOM, TOP); };
+std::vector<Point> trace(const std::vector<Segment>& profile, const Axis& ta, const Axis& ca,
+                         const Frame& frame) {
+  auto x = [&](double t) { return ta.map(t, frame.left, frame.right); };
+  auto y = [&](double c) { return ca.map(c, frame.bottom, frame.top); };
+  const int W = frame.columns();
   std::vector<Point> points;
   if (profile.size() <= static_cast<std::size_t>(W)) {
     for (const Segment& s : profile) {
@@ -150,7 +158,7 @@ std::vector<Point> trace(const std::vector<Segment>& profile, const Axis& ta, co
       gap = true;
       continue;
     }
-    double cx = LEFT + k + 0.5;
+    double cx = frame.left + k + 0.5;
     auto [v1, v2] = col.tmin <= col.tmax ? std::pair(col.vmin, col.vmax)
                                          : std::pair(col.vmax, col.vmin);
     points.push_back({cx, y(v1), gap});
@@ -242,9 +250,16 @@ pugi::xml_node element(pugi::xml_node parent, const char* name,
   return node;
 }
 
-}  // namespace
+// What a plot draws, every value finite and within LIMIT, and the axes that hold it:
+// the profile, the window, the baseline, the added point, and c = 0.
+struct Scene {
+  std::vector<Segment> profile;
+  double from, to, base_from, base_to, added_c;
+  double tmin, tmax;  // of the profile alone
+  Axis ta, ca;
+};
 
-std::string render_svg(const PlotData& plot) {
+Scene prepare(const PlotData& plot) {
   std::vector<Segment> profile;
   for (const Segment& s : plot.profile)
     profile.push_back({clean(s.t0), clean(s.c0), clean(s.t1), clean(s.c1)});
@@ -254,20 +269,100 @@ std::string render_svg(const PlotData& plot) {
   double base_to = plot.has_baseline ? clean(plot.base_to) : 0;
   double added_c = clean(plot.added_c);
 
-  // Ranges: the profile, the window, the baseline, the added point, and c = 0.
   double tmin = from, tmax = to, cmin = std::min({0.0, base_from, base_to});
   double cmax = std::max({0.0, base_from, base_to});
+  double first = profile.empty() ? from : profile.front().t0, last = first;
   for (const Segment& s : profile) {
-    tmin = std::min({tmin, s.t0, s.t1});
-    tmax = std::max({tmax, s.t0, s.t1});
+    first = std::min({first, s.t0, s.t1});
+    last = std::max({last, s.t0, s.t1});
     cmin = std::min({cmin, s.c0, s.c1});
     cmax = std::max({cmax, s.c0, s.c1});
   }
+  tmin = std::min(tmin, first), tmax = std::max(tmax, last);
   if (plot.point_added) {
     tmin = std::min(tmin, 0.0), tmax = std::max(tmax, 0.0);
     cmin = std::min(cmin, added_c), cmax = std::max(cmax, added_c);
   }
-  Axis ta(tmin, tmax, 7), ca(cmin, cmax, 6);
+  return {std::move(profile), from, to, base_from, base_to, added_c, first, last,
+          Axis(tmin, tmax, 7), Axis(cmin, cmax, 6)};
+}
+
+// A coordinate of the report's plot, to a tenth of a unit, without a trailing ".0".
+std::string unit(double v) {
+  std::string text = px(v);
+  if (text.ends_with(".0")) text.resize(text.size() - 2);
+  return text;
+}
+
+// The report's plot: a canvas of 400 x 220 units, shown at 640 x 352 pixels, and a
+// plot area of 344 pixel columns.
+constexpr int REPORT_WIDTH = 400, REPORT_HEIGHT = 220;
+constexpr Frame REPORT_FRAME{46, 390, 8, 188};
+
+// Appends a whole number to a path, after a blank where the one before it would
+// otherwise run into it.
+void append_number(std::string& d, long v) {
+  if (!d.empty() && v >= 0 && d.back() >= '0' && d.back() <= '9') d += ' ';
+  d += std::to_string(v);
+}
+
+// The points at whole units, as relative steps: "M" to the first, "m" over a jump, and
+// "l" steps, where a run of steps along one straight line is one step and a point
+// repeated is left out. A 1000-point profile takes some hundreds of steps.
+std::string compact_path(const std::vector<Point>& points) {
+  std::string d;
+  char command = 0;
+  const auto put = [&](char c, long a, long b) {
+    if (command != c) d += c, command = c;
+    append_number(d, a);
+    append_number(d, b);
+  };
+  long x = 0, y = 0;             // the pen
+  long step_x = 0, step_y = 0;   // the step being drawn from it
+  const auto flush = [&] {
+    if (step_x == 0 && step_y == 0) return;
+    put('l', step_x, step_y);
+    x += step_x, y += step_y;
+    step_x = step_y = 0;
+  };
+  for (const Point& p : points) {
+    const long px_ = std::lround(std::clamp(p.x, -1e6, 1e6)), py_ = std::lround(std::clamp(p.y, -1e6, 1e6));
+    if (d.empty() || p.jump) {
+      flush();
+      if (d.empty()) put('M', px_, py_);
+      else put('m', px_ - x, py_ - y);
+      x = px_, y = py_;
+      continue;
+    }
+    const long dx = px_ - (x + step_x), dy = py_ - (y + step_y);
+    if (dx == 0 && dy == 0) continue;
+    const bool along = step_x * dy == step_y * dx && step_x * dx + step_y * dy > 0;
+    if (!along) flush();
+    step_x += dx, step_y += dy;
+  }
+  flush();
+  return d;
+}
+
+std::string saved(const pugi::xml_document& doc, unsigned flags) {
+  struct Collect : pugi::xml_writer {
+    std::string bytes;
+    void write(const void* data, std::size_t size) override {
+      bytes.append(static_cast<const char*>(data), size);
+    }
+  } out;
+  doc.save(out, "", flags, pugi::encoding_utf8);
+  return std::move(out.bytes);
+}
+
+}  // namespace
+
+std::string render_svg(const PlotData& plot) {
+  const Scene scene = prepare(plot);
+  const std::vector<Segment>& profile = scene.profile;
+  const double from = scene.from, to = scene.to, base_from = scene.base_from, base_to = scene.base_to,
+               added_c = scene.added_c;
+  const Axis &ta = scene.ta, &ca = scene.ca;
   auto x = [&](double t) { return px(ta.map(t, LEFT, RIGHT)); };
   auto y = [&](double c) { return px(ca.map(c, BOTTOM, TOP)); };
 
@@ -312,7 +407,7 @@ std::string render_svg(const PlotData& plot) {
         .text() = ca.label(i).c_str();
 
   // The window, shaded between the profile and the baseline (or c = 0).
-  std::vector<Point> points = trace(profile, ta, ca);
+  std::vector<Point> points = trace(profile, ta, ca, FILE_FRAME);
   if (!profile.empty() && to > from) {
     double xf = ta.map(from, LEFT, RIGHT), xt = ta.map(to, LEFT, RIGHT);
     std::vector<Point> shade{{xf, ca.map(value_at(profile, from), BOTTOM, TOP), false}};
@@ -353,14 +448,81 @@ std::string render_svg(const PlotData& plot) {
       .text() = "concentration";
 
   // One element a line, in document order, without indentation.
-  struct Collect : pugi::xml_writer {
-    std::string bytes;
-    void write(const void* data, std::size_t size) override {
-      bytes.append(static_cast<const char*>(data), size);
-    }
-  } out;
-  doc.save(out, "", pugi::format_indent, pugi::encoding_utf8);
-  return std::move(out.bytes);
+  return saved(doc, pugi::format_indent);
+}
+
+std::string render_report_plot(const PlotData& plot) {
+  const Scene scene = prepare(plot);
+  const Frame& f = REPORT_FRAME;
+  const Axis &ta = scene.ta, &ca = scene.ca;
+  auto x = [&](double t) { return unit(ta.map(t, f.left, f.right)); };
+  auto y = [&](double c) { return unit(ca.map(c, f.bottom, f.top)); };
+  const std::string svg_ns = "http://www.w3.org/2000/svg";
+
+  pugi::xml_document doc;
+  pugi::xml_node root = doc.append_child("plot");
+  // The thumbnail: the plot area alone, stretched to its box.
+  pugi::xml_node thumb = element(
+      root, "svg",
+      {{"class", "thumb"}, {"xmlns", svg_ns},
+       {"viewBox", std::to_string(f.left) + ' ' + std::to_string(f.top) + ' ' + std::to_string(f.columns()) + ' ' +
+                       std::to_string(f.bottom - f.top)},
+       {"width", "120"}, {"height", "48"}, {"preserveAspectRatio", "none"}, {"aria-hidden", "true"}});
+  pugi::xml_node trace_group = element(thumb, "g", {{"class", "trace"}});
+  // A window narrower than the profile: a band over its times.
+  if (!scene.profile.empty() && scene.to > scene.from && (scene.from > scene.tmin || scene.to < scene.tmax))
+    element(trace_group, "rect",
+            {{"class", "window"}, {"x", x(scene.from)}, {"y", unit(f.top)},
+             {"width", unit(ta.map(scene.to, f.left, f.right) - ta.map(scene.from, f.left, f.right))},
+             {"height", unit(f.bottom - f.top)}, {"fill", "#8ab8e6"}, {"fill-opacity", "0.35"}});
+  if (plot.has_baseline)
+    element(trace_group, "line",
+            {{"class", "baseline"}, {"x1", x(scene.from)}, {"y1", y(scene.base_from)}, {"x2", x(scene.to)},
+             {"y2", y(scene.base_to)}, {"stroke", "#c03030"}, {"stroke-dasharray", "6 4"},
+             {"vector-effect", "non-scaling-stroke"}});
+  const std::vector<Point> points = trace(scene.profile, ta, ca, f);
+  if (!points.empty())
+    element(trace_group, "path",
+            {{"class", "profile"}, {"fill", "none"}, {"stroke", "#1f3f7f"}, {"stroke-width", "1.5"},
+             {"stroke-linejoin", "round"}, {"vector-effect", "non-scaling-stroke"}, {"d", compact_path(points)}});
+
+  // The full view: axes, ticks and their labels around the same trace.
+  const std::string width = std::to_string(REPORT_WIDTH), height = std::to_string(REPORT_HEIGHT);
+  pugi::xml_node full = element(root, "svg",
+                                {{"class", "full"}, {"xmlns", svg_ns},
+                                 {"viewBox", "0 0 " + width + ' ' + height},
+                                 {"width", "640"}, {"height", "352"}, {"font-family", "sans-serif"},
+                                 {"font-size", "7.5"}});
+  element(full, "rect", {{"width", "100%"}, {"height", "100%"}, {"fill", "white"}});
+  std::string grid;
+  for (int i = 0; i <= ta.count(); ++i)
+    grid += 'M' + x(ta.tick(i)) + ',' + unit(f.top) + 'V' + unit(f.bottom + 3);
+  for (int i = 0; i <= ca.count(); ++i)
+    grid += 'M' + unit(f.left - 3) + ',' + y(ca.tick(i)) + 'H' + unit(f.right);
+  element(full, "path", {{"class", "ticks"}, {"fill", "none"}, {"stroke", "#ddd"}, {"stroke-width", "0.6"},
+                         {"d", grid}});
+  pugi::xml_node labels = element(full, "g", {{"class", "tick-labels"}});
+  for (int i = 0; i <= ta.count(); ++i)
+    element(labels, "text", {{"x", x(ta.tick(i))}, {"y", unit(f.bottom + 11)}, {"text-anchor", "middle"}})
+        .text() = ta.label(i).c_str();
+  for (int i = 0; i <= ca.count(); ++i)
+    element(labels, "text",
+            {{"x", unit(f.left - 5)}, {"y", unit(ca.map(ca.tick(i), f.bottom, f.top) + 2.5)}, {"text-anchor", "end"}})
+        .text() = ca.label(i).c_str();
+  element(full, "use", {{"class", "trace"}});
+  if (plot.point_added)
+    element(full, "circle", {{"class", "added-point"}, {"cx", x(0)}, {"cy", y(scene.added_c)}, {"r", "2.5"},
+                             {"fill", "none"}, {"stroke", "#c03030"}});
+  element(full, "path",
+          {{"class", "axes"}, {"fill", "none"}, {"stroke", "black"}, {"stroke-width", "0.6"},
+           {"d", 'M' + unit(f.left) + ',' + unit(f.top) + 'V' + unit(f.bottom) + 'H' + unit(f.right)}});
+  element(full, "text", {{"x", unit((f.left + f.right) / 2.0)}, {"y", unit(REPORT_HEIGHT - 6)}, {"text-anchor", "middle"}})
+      .text() = "time";
+  const std::string middle = unit((f.top + f.bottom) / 2.0);
+  element(full, "text", {{"x", "9"}, {"y", middle}, {"text-anchor", "middle"},
+                         {"transform", "rotate(-90 9 " + middle + ")"}})
+      .text() = "concentration";
+  return saved(doc, pugi::format_raw);
 }
 
 }  // namespace batch

@@ -215,10 +215,14 @@ Row collect(const std::string& file, const Worker& worker, int status, double ti
   row.area_above = real_field(merged, "area_above");
   row.point_added = real_field(merged, "point_added");
   if (merged.contains("exact_area")) row.exact_area = merged["exact_area"].get<double>();
+  row.misses_exact = merged.value("misses_exact", false);
+  if (merged.contains("report_plot")) row.report_plot = merged["report_plot"].get<std::string>();
 
   const std::vector<std::string> shown =
       console_messages(read_all(worker.process.out_fd), read_all(worker.process.err_fd));
   row.messages.insert(row.messages.end(), shown.begin(), shown.end());
+  row.warning = std::any_of(shown.begin(), shown.end(),
+                            [](const std::string& message) { return message.starts_with("WARNING "); });
   if (merged.contains("after"))
     for (const auto& note : merged["after"]) row.messages.push_back(note.get<std::string>());
   const bool done = merged.value("done", false);
@@ -333,6 +337,7 @@ std::string settings_line(const Settings& settings) {
                      {"to", settings.to},
                      {"linear_baseline", settings.linear_baseline},
                      {"plots", settings.plot_dir_fd >= 0},
+                     {"report", settings.report},
                      {"decimal_comma", read.decimal_comma},
                      {"time_column", read.time_column},
                      {"value_column", read.value_column},
@@ -355,6 +360,7 @@ void configure_worker(std::string_view text) {
   settings.to = line.at("to").get<float>();
   settings.linear_baseline = line.at("linear_baseline").get<bool>();
   settings.plot_dir_fd = line.at("plots").get<bool>() ? WORKER_PLOT_DIR : -1;
+  settings.report = line.at("report").get<bool>();
   ReadOptions& read = settings.read;
   read.decimal_comma = line.at("decimal_comma").get<bool>();
   read.time_column = line.at("time_column").get<std::string>();
@@ -504,13 +510,14 @@ void run_profile(const std::string& file, std::size_t profile, const Settings& s
     results["peak_area"] = peak;
     const double exact = exact_integral(from, to, baseline, base_from, base_to);
     results["exact_area"] = exact;
+    results["misses_exact"] = misses_exact_area(peak, exact);
     if (misses_exact_area(peak, exact))
       after.push_back("peak_area is " + real_text(peak) + " but the exact area of the profile is " +
                       real_text(exact) +
                       ": the quadrature missed part of the profile, such as a narrow spike");
   }
 
-  if (!plot_temporary.empty()) {
+  if (!plot_temporary.empty() || settings.report) {
     PlotData plot;
     plot.title = chosen.label.empty() ? file : file + " " + chosen.label;
     // Nothing integrated: the title says "not computed" and nothing is shaded.
@@ -523,11 +530,12 @@ void run_profile(const std::string& file, std::size_t profile, const Settings& s
     plot.base_to = base_to;
     plot.point_added = first_time > 0.0f;
     plot.added_c = C[1];
-    write_plot(settings.plot_dir_fd, plot_temporary, plot);
+    if (settings.report) results["report_plot"] = render_report_plot(plot);
+    if (!plot_temporary.empty()) write_plot(settings.plot_dir_fd, plot_temporary, plot);
     if (!plot_error.empty()) {
       after.push_back(plot_error);
       failed = true;
-    } else {
+    } else if (!plot_temporary.empty()) {
       results["plot"] = true;
     }
   }

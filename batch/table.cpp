@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -37,8 +38,16 @@ std::string joined(const std::vector<std::string>& lines) {
   return text;
 }
 
-// The row's fields as text, in column order; names and messages escaped (escape_name).
-std::vector<std::string> fields_of(const Row& row) {
+}  // namespace
+
+const std::vector<std::string>& table_columns() {
+  static const std::vector<std::string> columns(std::begin(COLUMNS), std::end(COLUMNS));
+  return columns;
+}
+
+bool is_number_column(std::size_t column) { return column >= FIRST_NUMBER && column <= LAST_NUMBER; }
+
+std::vector<std::string> table_fields(const Row& row) {
   return {escape_name(row.file),
           escape_name(row.profile),
           row.points < 0 ? std::string() : std::to_string(row.points),
@@ -53,6 +62,8 @@ std::vector<std::string> fields_of(const Row& row) {
           row.ok ? "ok" : "error",
           escape_name(joined(row.messages))};
 }
+
+namespace {
 
 // RFC 4180: a field holding a comma, a quote or a line end is quoted, its quotes
 // doubled; line breaks inside messages stay inside the quoted field.
@@ -155,7 +166,7 @@ std::string table_header(Format format) {
 }
 
 std::string table_row(const Row& row, Format format) {
-  const std::vector<std::string> fields = fields_of(row);
+  const std::vector<std::string> fields = table_fields(row);
   if (format == Format::Json) {
     // The library escapes the names and the texts; a number is written with the very
     // digits of the CSV table (%.9g), which are valid JSON, and an absent one as null.
@@ -165,7 +176,7 @@ std::string table_row(const Row& row, Format format) {
       if (k > 0) line += ',';
       line += json(COLUMNS[k]).dump();
       line += ':';
-      const bool number = k >= FIRST_NUMBER && k <= LAST_NUMBER;
+      const bool number = is_number_column(k);
       if (!number) line += json(fields[k]).dump(-1, ' ', false, json::error_handler_t::replace);
       else line += fields[k].empty() ? "null" : fields[k];
     }

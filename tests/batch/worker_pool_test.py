@@ -213,7 +213,7 @@ def check_worker_entry(program):
         worker = subprocess.Popen(["sh", "-c", f'exec "$0" --worker 3<&{results}', program], cwd=folder, stdin=theirs,
                                   stdout=files[0], stderr=files[1], pass_fds=[results])
         theirs.close()
-        settings = dict.fromkeys(["has_from", "has_to", "linear_baseline", "plots", "decimal_comma", "sort",
+        settings = dict.fromkeys(["has_from", "has_to", "linear_baseline", "plots", "report", "decimal_comma", "sort",
                                   "skip_missing"], False) | dict.fromkeys(["from", "to"], 0) | \
             dict.fromkeys(["time_column", "value_column", "group_column", "section"], "")
         ours.sendall((json.dumps(settings) + '\n{"file": "a.txt", "profile": 0, "plot": ""}\n').encode())
