@@ -49,9 +49,9 @@ std::string render_svg(const PlotData& plot);
 // thumbnail <svg class="thumb"> of the plot area alone, whose <g class="trace"> (the
 // profile, a window narrower than the profile as a band, the baseline) the full view
 // <svg class="full"> draws again with a <use class="trace">, among axes, ticks and
-// the added point; the page gives the two their id and reference. The profile is drawn
-// on 344 pixel columns in whole units, as relative steps, so that a page of a
-// thousand profiles stays small.
+// the added point; the page gives the two their id and reference, and its style
+// their sizes and strokes. The profile is drawn on 256 columns in whole units, as
+// relative steps, so that a page of a thousand profiles stays small.
 std::string render_report_plot(const PlotData& plot);
 
 }  // namespace batch

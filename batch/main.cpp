@@ -387,13 +387,19 @@ int main(int argc, char** argv) {
     for (const std::string& file : files)
       if (file == report_path || (report_target.exists() && same_file(file, report_target.info())))
         usage_error("--report " + report_path + " is one of the data files");
-    struct stat info;
-    const bool same_as_table =
-        to_file ? report_path == output || (report_target.exists() && target.exists() &&
-                                            report_target.info().st_dev == target.info().st_dev &&
-                                            report_target.info().st_ino == target.info().st_ino)
+    struct stat info, folder, table_folder;
+    const bool same_file_as_table =
+        to_file ? report_target.exists() && target.exists() &&
+                      report_target.info().st_dev == target.info().st_dev &&
+                      report_target.info().st_ino == target.info().st_ino
                 : report_target.exists() && ::fstat(STDOUT_FILENO, &info) == 0 &&
                       info.st_dev == report_target.info().st_dev && info.st_ino == report_target.info().st_ino;
+    // A file yet to be made: the same name in the same folder.
+    const bool same_name_as_table =
+        to_file && report_target.name() == target.name() && ::fstat(report_target.directory(), &folder) == 0 &&
+        ::fstat(target.directory(), &table_folder) == 0 && folder.st_dev == table_folder.st_dev &&
+        folder.st_ino == table_folder.st_ino;
+    const bool same_as_table = same_file_as_table || same_name_as_table;
     if (same_as_table) usage_error("--report " + report_path + " is where the table goes");
   }
 

@@ -108,23 +108,31 @@ struct Point {
 };
 
 // Smallest and largest value of the profile within one pixel column, with the times
-// they are reached, so that they are drawn in time order.
+// they are reached, so that they are drawn in time order; and its values where it
+// enters and leaves the column (values come in time order).
 struct Column {
   bool used = false;
   double tmin = 0, vmin = 0, tmax = 0, vmax = 0;
+  double entry = 0, exit = 0;
   void add(double t, double v) {
     if (!used || v < vmin) tmin = t, vmin = v;
     if (!used || v > vmax) tmax = t, vmax = v;
+    if (!used) entry = v;
+    exit = v;
     used = true;
   }
+  // The profile only rises or only falls across the column.
+  bool crossed() const { return std::min(entry, exit) == vmin && std::max(entry, exit) == vmax; }
 };
 
 // The profile as pixel points. Up to one piece per column the pieces are drawn as
 // they are; beyond that each column is reduced to its minimum and maximum, taken
 // over the piece ends and the column edges inside it (the extrema of a linear piece
-// lie at its ends), so a spike one sample wide still reaches its height.
+// lie at its ends), so a spike one sample wide still reaches its height. With
+// `blend`, a column that the profile only crosses, rising or falling, is one point at
+// its middle, so that a steep side on wide columns is a slope, not a staircase.
 std::vector<Point> trace(const std::vector<Segment>& profile, const Axis& ta, const Axis& ca,
-                         const Frame& frame) {
+                         const Frame& frame, bool blend = false) {
   auto x = [&](double t) { return ta.map(t, frame.left, frame.right); };
   auto y = [&](double c) { return ca.map(c, frame.bottom, frame.top); };
   const int W = frame.columns();
@@ -159,6 +167,11 @@ std::vector<Point> trace(const std::vector<Segment>& profile, const Axis& ta, co
       continue;
     }
     double cx = frame.left + k + 0.5;
+    if (blend && col.crossed()) {
+      points.push_back({cx, y(col.entry / 2 + col.exit / 2), gap});
+      gap = false;
+      continue;
+    }
     auto [v1, v2] = col.tmin <= col.tmax ? std::pair(col.vmin, col.vmax)
                                          : std::pair(col.vmax, col.vmin);
     points.push_back({cx, y(v1), gap});
@@ -294,10 +307,10 @@ std::string unit(double v) {
   return text;
 }
 
-// The report's plot: a canvas of 400 x 220 units, shown at 640 x 352 pixels, and a
-// plot area of 344 pixel columns.
-constexpr int REPORT_WIDTH = 400, REPORT_HEIGHT = 220;
-constexpr Frame REPORT_FRAME{46, 390, 8, 188};
+// The report's plot: a canvas of 300 x 165 units, shown at twice that size, and a
+// plot area of 256 columns.
+constexpr int REPORT_WIDTH = 300, REPORT_HEIGHT = 165;
+constexpr Frame REPORT_FRAME{34, 290, 6, 141};
 
 // Appends a whole number to a path, after a blank where the one before it would
 // otherwise run into it.
@@ -459,6 +472,8 @@ std::string render_report_plot(const PlotData& plot) {
   auto y = [&](double c) { return unit(ca.map(c, f.bottom, f.top)); };
   const std::string svg_ns = "http://www.w3.org/2000/svg";
 
+  // The page's style gives the sizes, the font and the strokes (classes thumb, full,
+  // trace, window, baseline, profile, ticks, added-point and axes).
   pugi::xml_document doc;
   pugi::xml_node root = doc.append_child("plot");
   // The thumbnail: the plot area alone, stretched to its box.
@@ -467,60 +482,49 @@ std::string render_report_plot(const PlotData& plot) {
       {{"class", "thumb"}, {"xmlns", svg_ns},
        {"viewBox", std::to_string(f.left) + ' ' + std::to_string(f.top) + ' ' + std::to_string(f.columns()) + ' ' +
                        std::to_string(f.bottom - f.top)},
-       {"width", "120"}, {"height", "48"}, {"preserveAspectRatio", "none"}, {"aria-hidden", "true"}});
+       {"preserveAspectRatio", "none"}});
   pugi::xml_node trace_group = element(thumb, "g", {{"class", "trace"}});
   // A window narrower than the profile: a band over its times.
   if (!scene.profile.empty() && scene.to > scene.from && (scene.from > scene.tmin || scene.to < scene.tmax))
     element(trace_group, "rect",
             {{"class", "window"}, {"x", x(scene.from)}, {"y", unit(f.top)},
              {"width", unit(ta.map(scene.to, f.left, f.right) - ta.map(scene.from, f.left, f.right))},
-             {"height", unit(f.bottom - f.top)}, {"fill", "#8ab8e6"}, {"fill-opacity", "0.35"}});
+             {"height", unit(f.bottom - f.top)}});
   if (plot.has_baseline)
     element(trace_group, "line",
             {{"class", "baseline"}, {"x1", x(scene.from)}, {"y1", y(scene.base_from)}, {"x2", x(scene.to)},
-             {"y2", y(scene.base_to)}, {"stroke", "#c03030"}, {"stroke-dasharray", "6 4"},
-             {"vector-effect", "non-scaling-stroke"}});
-  const std::vector<Point> points = trace(scene.profile, ta, ca, f);
-  if (!points.empty())
-    element(trace_group, "path",
-            {{"class", "profile"}, {"fill", "none"}, {"stroke", "#1f3f7f"}, {"stroke-width", "1.5"},
-             {"stroke-linejoin", "round"}, {"vector-effect", "non-scaling-stroke"}, {"d", compact_path(points)}});
+             {"y2", y(scene.base_to)}});
+  const std::vector<Point> points = trace(scene.profile, ta, ca, f, true);
+  if (!points.empty()) element(trace_group, "path", {{"class", "profile"}, {"d", compact_path(points)}});
 
   // The full view: axes, ticks and their labels around the same trace.
-  const std::string width = std::to_string(REPORT_WIDTH), height = std::to_string(REPORT_HEIGHT);
   pugi::xml_node full = element(root, "svg",
                                 {{"class", "full"}, {"xmlns", svg_ns},
-                                 {"viewBox", "0 0 " + width + ' ' + height},
-                                 {"width", "640"}, {"height", "352"}, {"font-family", "sans-serif"},
-                                 {"font-size", "7.5"}});
-  element(full, "rect", {{"width", "100%"}, {"height", "100%"}, {"fill", "white"}});
+                                 {"viewBox", "0 0 " + std::to_string(REPORT_WIDTH) + ' ' + std::to_string(REPORT_HEIGHT)}});
   std::string grid;
   for (int i = 0; i <= ta.count(); ++i)
     grid += 'M' + x(ta.tick(i)) + ',' + unit(f.top) + 'V' + unit(f.bottom + 3);
   for (int i = 0; i <= ca.count(); ++i)
     grid += 'M' + unit(f.left - 3) + ',' + y(ca.tick(i)) + 'H' + unit(f.right);
-  element(full, "path", {{"class", "ticks"}, {"fill", "none"}, {"stroke", "#ddd"}, {"stroke-width", "0.6"},
-                         {"d", grid}});
-  pugi::xml_node labels = element(full, "g", {{"class", "tick-labels"}});
+  element(full, "path", {{"class", "ticks"}, {"d", grid}});
+  pugi::xml_node labels = element(full, "g", {{"text-anchor", "middle"}});
   for (int i = 0; i <= ta.count(); ++i)
-    element(labels, "text", {{"x", x(ta.tick(i))}, {"y", unit(f.bottom + 11)}, {"text-anchor", "middle"}})
-        .text() = ta.label(i).c_str();
+    element(labels, "text", {{"x", x(ta.tick(i))}, {"y", unit(f.bottom + 9)}}).text() = ta.label(i).c_str();
+  labels = element(full, "g", {{"text-anchor", "end"}});
   for (int i = 0; i <= ca.count(); ++i)
-    element(labels, "text",
-            {{"x", unit(f.left - 5)}, {"y", unit(ca.map(ca.tick(i), f.bottom, f.top) + 2.5)}, {"text-anchor", "end"}})
+    element(labels, "text", {{"x", unit(f.left - 4)}, {"y", unit(ca.map(ca.tick(i), f.bottom, f.top) + 2)}})
         .text() = ca.label(i).c_str();
   element(full, "use", {{"class", "trace"}});
   if (plot.point_added)
-    element(full, "circle", {{"class", "added-point"}, {"cx", x(0)}, {"cy", y(scene.added_c)}, {"r", "2.5"},
-                             {"fill", "none"}, {"stroke", "#c03030"}});
+    element(full, "circle", {{"class", "added-point"}, {"cx", x(0)}, {"cy", y(scene.added_c)}, {"r", "2"}});
   element(full, "path",
-          {{"class", "axes"}, {"fill", "none"}, {"stroke", "black"}, {"stroke-width", "0.6"},
-           {"d", 'M' + unit(f.left) + ',' + unit(f.top) + 'V' + unit(f.bottom) + 'H' + unit(f.right)}});
-  element(full, "text", {{"x", unit((f.left + f.right) / 2.0)}, {"y", unit(REPORT_HEIGHT - 6)}, {"text-anchor", "middle"}})
+          {{"class", "axes"}, {"d", 'M' + unit(f.left) + ',' + unit(f.top) + 'V' + unit(f.bottom) + 'H' + unit(f.right)}});
+  element(full, "text",
+          {{"x", unit((f.left + f.right) / 2.0)}, {"y", unit(REPORT_HEIGHT - 4)}, {"text-anchor", "middle"}})
       .text() = "time";
   const std::string middle = unit((f.top + f.bottom) / 2.0);
-  element(full, "text", {{"x", "9"}, {"y", middle}, {"text-anchor", "middle"},
-                         {"transform", "rotate(-90 9 " + middle + ")"}})
+  element(full, "text", {{"x", "7"}, {"y", middle}, {"text-anchor", "middle"},
+                         {"transform", "rotate(-90 7 " + middle + ")"}})
       .text() = "concentration";
   return saved(doc, pugi::format_raw);
 }

@@ -38,7 +38,8 @@ table.rows { border-collapse: collapse; font-size: 13px; }
 table.rows th, table.rows td { border-bottom: 1px solid #ddd; padding: 3px 6px; vertical-align: top; }
 table.rows thead th { position: sticky; top: 0; z-index: 2; background: #e8ecf4; text-align: left;
   vertical-align: bottom; }
-table.rows td.number { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
+table.rows td:nth-child(1), table.rows td:nth-child(n+5):nth-child(-n+13) { text-align: right;
+  font-variant-numeric: tabular-nums; white-space: nowrap; }
 table.rows td.messages { min-width: 18em; }
 table.rows td.messages div { white-space: pre-wrap; overflow-wrap: break-word; }
 table.rows td.file { overflow-wrap: break-word; min-width: 8em; max-width: 24em; }
@@ -50,10 +51,18 @@ td.plot { position: relative; }
 td.plot summary { list-style: none; cursor: zoom-in; }
 td.plot summary::-webkit-details-marker { display: none; }
 td.plot details[open] summary { outline: 2px solid #1f3f7f; cursor: zoom-out; }
-td.plot svg.thumb { display: block; background: #fff; border: 1px solid #ccc; }
+svg.thumb { display: block; width: 120px; height: 48px; background: #fff; border: 1px solid #ccc; }
+svg.full { display: block; width: 600px; height: 330px; background: #fff; font: 6px sans-serif; }
+rect.window { fill: #8ab8e6; fill-opacity: 0.35; }
+line.baseline { stroke: #c03030; stroke-dasharray: 6 4; vector-effect: non-scaling-stroke; }
+path.profile { fill: none; stroke: #1f3f7f; stroke-width: 1.5px; stroke-linejoin: round;
+  vector-effect: non-scaling-stroke; }
+path.ticks { fill: none; stroke: #ddd; stroke-width: 0.5; }
+path.axes { fill: none; stroke: #000; stroke-width: 0.5; }
+circle.added-point { fill: none; stroke: #c03030; stroke-width: 0.75; }
 td.plot figure { position: absolute; left: 0; top: 100%; z-index: 3; margin: 0; padding: 6px;
   background: #fff; border: 1px solid #888; box-shadow: 0 4px 16px rgba(0, 0, 0, 0.3); }
-td.plot figcaption { max-width: 640px; overflow-wrap: anywhere; }
+td.plot figcaption { max-width: 600px; overflow-wrap: anywhere; }
 th button { font: inherit; color: inherit; border: 0; background: none; padding: 0; cursor: pointer; }
 th[aria-sort=ascending] button::after { content: " \25B2"; }
 th[aria-sort=descending] button::after { content: " \25BC"; }
@@ -249,7 +258,7 @@ void Report::add(const Row& row) {
   // A line of the page's text per row.
   p.body.append_child(pugi::node_pcdata).set_value("\n");
   pugi::xml_node tr = node(p.body, "tr", {{"id", "row-" + std::to_string(number)}, {"class", kind}});
-  add_text(tr, "td", std::to_string(number), {{"class", "number"}});
+  add_text(tr, "td", std::to_string(number));
 
   pugi::xml_node plot_cell = node(tr, "td", {{"class", "plot"}});
   pugi::xml_document fragment;
@@ -289,7 +298,7 @@ void Report::add(const Row& row) {
       pugi::xml_node cell = node(tr, "td", {{"class", "messages"}});
       for (const std::string& message : row.messages) add_text(cell, "div", shown(message));
     } else if (is_number_column(k)) {
-      add_text(tr, "td", fields[k], {{"class", "number"}});
+      add_text(tr, "td", fields[k]);
     } else {
       add_text(tr, "td", shown(column == "file" ? row.file : row.profile), {{"class", column}});
     }

@@ -10,6 +10,8 @@ missing=()
 packages+=(libpugixml-dev libxml2-dev librsvg2-bin groff-base)
 # The batch tool's option parser and JSON library.
 packages+=(libcli11-dev nlohmann-json3-dev)
+# The browser the batch report is checked in, and the system Python's driver of it.
+packages+=(chromium chromium-driver python3-selenium)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done

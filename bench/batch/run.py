@@ -2,8 +2,9 @@
 """Timing of the batch tool: bench/batch/run.py BUILD_DIR [RUNS] [BASELINE_BATCH]
 
 1. 1000 files of 1000 noisy points, quintolex-batch -j 2 (wall time), without and
-   with --plot, and with BASELINE_BATCH (another build's quintolex-batch) the same
-   with it, alternating.
+   with --plot, and with --report (and the page's size; bench/batch/report_open.py
+   times its opening in a browser), and with BASELINE_BATCH (another build's
+   quintolex-batch) the same with it, alternating.
 2. One noisy file of 200000 points: quintolex-batch -j 1 against the dialogue
    (quintolex with the name from the command line and two empty answers).
 3. The same 200000 pairs in other shapes, each against the plain two-column file:
@@ -55,9 +56,11 @@ def main():
         noisy(names[-1], 1000, rng)
     big = os.path.join(folder, "big.txt")
     noisy(big, 200000, rng)
-    plots = os.path.join(folder, "plots")
-    for label, options in (("", []), (", --plot", ["--plot", plots])):
-        if baseline:
+    plots, page = os.path.join(folder, "plots"), os.path.join(folder, "report.html")
+    for label, options in (("", []), (", --plot", ["--plot", plots]),
+                           (", --report", ["--report", page])):
+        # An older build may have no report.
+        if baseline and options[:1] != ["--report"]:
             pairs = [(run_once([batch, "-j", "2"] + options + names), run_once([baseline, "-j", "2"] + options + names))
                      for _ in range(runs)]
             summary("1000 files x 1000 points, -j 2" + label, [b for b, _ in pairs])
@@ -66,6 +69,7 @@ def main():
         else:
             summary("1000 files x 1000 points, -j 2" + label,
                     [run_once([batch, "-j", "2"] + options + names) for _ in range(runs)])
+    print("report of 1000 files: %d bytes" % os.path.getsize(page))
     # The two programs alternate, so that both meet the same load of the machine.
     pairs = [(run_once([batch, "-j", "1", big]), run_once([classic, big], b"\n\n")) for _ in range(runs)]
     summary("200000 points, quintolex-batch", [b for b, _ in pairs])
