@@ -319,9 +319,13 @@ void append_number(std::string& d, long v) {
   d += std::to_string(v);
 }
 
-// The points at whole units, as relative steps: "M" to the first, "m" over a jump, and
-// "l" steps, where a run of steps along one straight line is one step and a point
-// repeated is left out. A 1000-point profile takes some hundreds of steps.
+// How far, in units, a step of the report's path may pass from a point it leaves out.
+constexpr double SLEEVE = 0.35;
+
+// The points as relative steps in whole units: "M" to the first, "m" over a jump, and
+// "l" steps. A run of points that one straight step passes within SLEEVE of (in
+// height) is that one step, from the run's first point to its last: a smooth
+// 1000-point profile takes some tens of steps, a noisy one some hundreds.
 std::string compact_path(const std::vector<Point>& points) {
   std::string d;
   char command = 0;
@@ -330,28 +334,36 @@ std::string compact_path(const std::vector<Point>& points) {
     append_number(d, a);
     append_number(d, b);
   };
-  long x = 0, y = 0;             // the pen
-  long step_x = 0, step_y = 0;   // the step being drawn from it
+  const auto whole = [](double v) { return std::lround(std::clamp(v, -1e6, 1e6)); };
+  long pen_x = 0, pen_y = 0;       // where the path is, in whole units
+  Point start{0, 0, false}, end{0, 0, false};  // the run being drawn: from the point at the pen
+  bool run = false;
+  double low = 0, high = 0;         // the slopes that pass every point of the run
   const auto flush = [&] {
-    if (step_x == 0 && step_y == 0) return;
-    put('l', step_x, step_y);
-    x += step_x, y += step_y;
-    step_x = step_y = 0;
+    if (!run) return;
+    const long x = whole(end.x), y = whole(end.y);
+    if (x != pen_x || y != pen_y) put('l', x - pen_x, y - pen_y);
+    pen_x = x, pen_y = y, start = end, run = false;
   };
   for (const Point& p : points) {
-    const long px_ = std::lround(std::clamp(p.x, -1e6, 1e6)), py_ = std::lround(std::clamp(p.y, -1e6, 1e6));
     if (d.empty() || p.jump) {
       flush();
-      if (d.empty()) put('M', px_, py_);
-      else put('m', px_ - x, py_ - y);
-      x = px_, y = py_;
+      const long x = whole(p.x), y = whole(p.y);
+      if (d.empty()) put('M', x, y);
+      else put('m', x - pen_x, y - pen_y);
+      pen_x = x, pen_y = y, start = p;
       continue;
     }
-    const long dx = px_ - (x + step_x), dy = py_ - (y + step_y);
-    if (dx == 0 && dy == 0) continue;
-    const bool along = step_x * dy == step_y * dx && step_x * dx + step_y * dy > 0;
-    if (!along) flush();
-    step_x += dx, step_y += dy;
+    const double dx = p.x - start.x, dy = p.y - start.y;
+    if (run && dx > 0 && end.x > start.x && dy / dx >= low && dy / dx <= high) {
+      low = std::max(low, (dy - SLEEVE) / dx), high = std::min(high, (dy + SLEEVE) / dx);
+      end = p;
+      continue;
+    }
+    flush();
+    const double ndx = p.x - start.x, ndy = p.y - start.y;
+    run = true, end = p;
+    low = ndx > 0 ? (ndy - SLEEVE) / ndx : 0, high = ndx > 0 ? (ndy + SLEEVE) / ndx : 0;
   }
   flush();
   return d;

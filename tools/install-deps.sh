@@ -10,8 +10,9 @@ missing=()
 packages+=(libpugixml-dev libxml2-dev librsvg2-bin groff-base)
 # The batch tool's option parser and JSON library.
 packages+=(libcli11-dev nlohmann-json3-dev)
-# The browser the batch report is checked in, and the system Python's driver of it.
-packages+=(chromium chromium-driver python3-selenium)
+# The browser the batch report is checked in, the system Python's driver of it, and
+# the image library its screenshot is read with.
+packages+=(chromium chromium-driver python3-selenium python3-pil)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done

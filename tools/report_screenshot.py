@@ -22,13 +22,12 @@ def main():
     driver = None
     try:
         report_batch.run(program, folder, "report.html")
-        driver = start_chromium(os.path.join(folder, "profile"), width=1360, height=980)
+        driver = start_chromium(os.path.join(folder, "profile"), width=1600, height=1650)
         driver.get("file://" + os.path.join(folder, "report.html"))
         heads = driver.find_elements(By.CSS_SELECTOR, "#rows thead th")
         [head for head in heads if head.text.replace("\n", "") == "peak_area"][0].find_element(By.TAG_NAME, "button").click()
         row = driver.find_element(By.CSS_SELECTOR, "#row-2")
         row.find_element(By.TAG_NAME, "summary").click()
-        driver.execute_script("document.getElementById('profiles').scrollIntoView()")
         driver.save_screenshot(out)
         print(f"wrote {out}")
     finally:

@@ -1,5 +1,6 @@
 """Headless Chromium through Selenium, for the report's browser test and screenshot
-tool: Debian's chromium and chromium-driver, driven by Debian's python3-selenium."""
+tool: Debian's chromium and chromium-driver, driven by Debian's python3-selenium; the
+test reads its screenshot with python3-pil."""
 import shutil
 
 CHROMIUM, CHROMEDRIVER = "/usr/bin/chromium", "/usr/bin/chromedriver"
@@ -7,10 +8,11 @@ CHROMIUM, CHROMEDRIVER = "/usr/bin/chromium", "/usr/bin/chromedriver"
 
 def missing():
     """What is missing to drive a browser here, or None."""
-    try:
-        import selenium  # noqa: F401
-    except ImportError:
-        return "python3-selenium (Debian's package, for /usr/bin/python3)"
+    for module, package in (("selenium", "python3-selenium"), ("PIL", "python3-pil")):
+        try:
+            __import__(module)
+        except ImportError:
+            return f"{package} (Debian's package, for /usr/bin/python3)"
     for program in (CHROMIUM, CHROMEDRIVER):
         if shutil.which(program) is None:
             return program

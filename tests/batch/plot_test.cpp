@@ -1,5 +1,5 @@
 // render_svg over degenerate plots, a 200000-piece profile with a one-sample spike, and
-// titles to escape or to shorten.
+// titles to escape or to shorten; render_report_plot's trace, read back point by point.
 #include "batch.h"
 #include "child.h"
 
@@ -97,6 +97,76 @@ TEST(RenderSvg, EveryPlotIsSmallFiniteWellFormedAndRenders) {
     EXPECT_EQ(png.substr(12, 12), std::string("IHDR\0\0\x03\x20\0\0\x01\xf4", 12));  // 800x500
   }
   if (!HasFailure()) testsupport::remove_dir(dir);  // kept otherwise, for a look at the files
+}
+
+// The points of the report's path "M x y l dx dy ... m dx dy ...", each with whether a
+// move (not a line) reaches it.
+struct Step { long x, y; bool move; };
+std::vector<Step> points_of(const std::string& d) {
+  std::vector<Step> points;
+  std::istringstream in(d);
+  char command = 0;
+  long x = 0, y = 0, dx, dy;
+  while (in >> std::ws && !in.eof()) {
+    if (std::isalpha(in.peek())) in >> command;
+    if (!(in >> dx >> dy)) break;
+    const bool absolute = command == 'M';
+    x = absolute ? dx : x + dx, y = absolute ? dy : y + dy;
+    points.push_back({x, y, command != 'l'});
+  }
+  return points;
+}
+
+struct ReportCase {
+  const char* name;
+  batch::PlotData plot;
+  std::size_t most_points;     // the path's points at most
+  long top_at_most;            // the highest point drawn reaches this y (0: not looked at)
+  bool moves, band, baseline;  // a jump drawn as a move; the window's band; the baseline
+};
+
+batch::PlotData line_of(int pieces) {
+  batch::PlotData plot{"line.txt", 50, {}, 0, 10};
+  for (int i = 0; i < pieces; ++i) plot.profile.push_back({i * 10.0 / pieces, i * 10.0 / pieces, (i + 1) * 10.0 / pieces, (i + 1) * 10.0 / pieces});
+  return plot;
+}
+
+TEST(RenderReportPlot, TheTraceFollowsTheProfileInFewSteps) {
+  batch::PlotData windowed = line_of(1000);
+  windowed.from = 2, windowed.to = 6, windowed.has_baseline = true, windowed.base_from = 2, windowed.base_to = 6;
+  const std::vector<ReportCase> cases = {
+      {"a line of 1000 pieces is one step", line_of(1000), 2, 0, false, false, false},
+      {"a line of 3 pieces", line_of(3), 4, 0, false, false, false},
+      {"a spike of one sample among noise", noise_with_spike(), 2 * 256, 10, false, false, false},
+      {"a jump", {"jump.txt", 1, {{0, 0, 1, 1}, {1, 5, 2, 5}}, 0, 2}, 4, 0, true, false, false},
+      {"a window narrower than the profile, a baseline", windowed, 2, 0, false, true, true},
+  };
+  for (const ReportCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string fragment = batch::render_report_plot(c.plot);
+    EXPECT_EQ(fragment, batch::render_report_plot(c.plot));
+    xmlDocPtr doc = xmlReadMemory(fragment.data(), int(fragment.size()), "plot.xml", nullptr, 0);
+    ASSERT_NE(doc, nullptr);
+    const std::string d = query(doc, "string(//*[@class='thumb']//*[@class='profile']/@d)");
+    const std::vector<Step> points = points_of(d);
+    ASSERT_FALSE(points.empty()) << d;
+    EXPECT_LE(points.size(), c.most_points) << d;
+    // Within the plot area, from its left edge to its right one.
+    long left = 1000, right = -1, top = 1000;
+    for (const Step& p : points) {
+      left = std::min(left, p.x), right = std::max(right, p.x), top = std::min(top, p.y);
+      EXPECT_TRUE(p.y >= 6 && p.y <= 141) << d;
+    }
+    EXPECT_GE(left, 34);
+    EXPECT_LE(right, 290);
+    EXPECT_GT(right - left, 250) << d;
+    EXPECT_LE(top, c.top_at_most > 0 ? c.top_at_most : top) << d;
+    EXPECT_EQ(std::count_if(points.begin() + 1, points.end(), [](const Step& p) { return p.move; }) > 0, c.moves) << d;
+    EXPECT_EQ(count(doc, "//*[@class='thumb']//*[@class='window']"), c.band ? 1 : 0);
+    EXPECT_EQ(count(doc, "//*[@class='thumb']//*[@class='baseline']"), c.baseline ? 1 : 0);
+    EXPECT_EQ(count(doc, "//*[@class='full']/*[local-name()='use']"), 1);
+    xmlFreeDoc(doc);
+  }
 }
 
 }  // namespace

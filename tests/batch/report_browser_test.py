@@ -8,8 +8,9 @@ and checks, row by row, what a person would see: no console errors, the rows,
 counts and cells of the CSV table, sorting by a clicked heading, a row's full plot,
 names that run nothing, the page without scripts, and a screenshot that shows the
 marks' colours. The screenshot is kept as ARTEFACTS/report.png. Without Debian's
-chromium, chromium-driver and python3-selenium the test is skipped (status 77)."""
-import os, shutil, struct, sys, tempfile, zlib
+chromium, chromium-driver, python3-selenium and python3-pil the test is skipped
+(status 77)."""
+import os, shutil, sys, tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import report_batch
@@ -17,40 +18,6 @@ from batch_checks import report
 from browser import missing, start_chromium
 
 SKIPPED = 77
-
-
-def pixels(png):
-    """The RGB pixels of an 8-bit RGB or RGBA PNG, as a set of colours and a count."""
-    chunks, at = {}, 8
-    while at < len(png):
-        length, kind = struct.unpack(">I4s", png[at:at + 8])
-        chunks.setdefault(kind, []).append(png[at + 8:at + 8 + length])
-        at += 12 + length
-    width, height, depth, colour = struct.unpack(">IIBB", chunks[b"IHDR"][0][:10])
-    assert depth == 8 and colour in (2, 6), "an 8-bit RGB or RGBA screenshot"
-    step = 3 if colour == 2 else 4
-    raw, stride = zlib.decompress(b"".join(chunks[b"IDAT"])), width * step
-    previous, colours, counts = bytearray(stride), set(), {}
-    for y in range(height):
-        kind, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
-        for i in range(stride):
-            left = line[i - step] if i >= step else 0
-            up, corner = previous[i], previous[i - step] if i >= step else 0
-            if kind == 1:
-                line[i] = (line[i] + left) & 255
-            elif kind == 2:
-                line[i] = (line[i] + up) & 255
-            elif kind == 3:
-                line[i] = (line[i] + (left + up) // 2) & 255
-            elif kind == 4:
-                p = left + up - corner
-                near = min((abs(p - left), 0, left), (abs(p - up), 1, up), (abs(p - corner), 2, corner))[2]
-                line[i] = (line[i] + near) & 255
-        for x in range(0, stride, step):
-            rgb = bytes(line[x:x + 3])
-            counts[rgb] = counts.get(rgb, 0) + 1
-        previous = line
-    return counts, width * height
 
 
 class Session:
@@ -178,11 +145,13 @@ def check_screenshot(session, driver, artefacts):
     path = os.path.join(artefacts, "report.png")
     driver.execute_script("document.getElementById('row-5').scrollIntoView()")
     driver.save_screenshot(path)
-    counts, total = pixels(open(path, "rb").read())
-    white = counts.get(b"\xff\xff\xff", 0)
+    from PIL import Image
+    image = Image.open(path).convert("RGB")
+    counts = {colour: n for n, colour in image.getcolors(image.width * image.height)}
+    total, white = image.width * image.height, counts.get((255, 255, 255), 0)
     problems = [] if total - white > total // 20 and len(counts) > 20 else [f"{total - white} of {total} pixels not white"]
     # The error row's red and the flagged rows' yellow, as the page's style has them.
-    for name, colour in (("error red", b"\xfd\xe0\xe0"), ("flag yellow", b"\xff\xf3\xd1")):
+    for name, colour in (("error red", (0xFD, 0xE0, 0xE0)), ("flag yellow", (0xFF, 0xF3, 0xD1))):
         if counts.get(colour, 0) < 1000:
             problems.append(f"no {name} in the screenshot")
     return problems
@@ -193,7 +162,7 @@ def main():
     absent = missing()
     if absent:
         print(f"SKIPPED: no browser to check the report in ({absent} is not installed; "
-              "tools/install-deps.sh installs chromium, chromium-driver and python3-selenium)")
+              "tools/install-deps.sh installs chromium, chromium-driver, python3-selenium and python3-pil)")
         sys.exit(SKIPPED)
     folder = tempfile.mkdtemp(prefix="quintolex-report-browser-")
     driver = None
