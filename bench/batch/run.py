@@ -95,4 +95,5 @@ def main():
     compare("200000 points, UTF-16 against UTF-8", pairs)
 
 
-main()
+if __name__ == "__main__":
+    main()

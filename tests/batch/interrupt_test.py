@@ -7,8 +7,8 @@ until they are ended; it then sends the batch a signal (or closes the pipe its t
 goes to) and checks that
   - the batch ends with status 128 + the signal (SIGKILL: killed by it),
   - none of its workers is left: each was ended and reaped,
-  - an earlier -o table is left exactly as it was (a new one does not appear), and no
-    temporary file is left behind,
+  - an earlier -o table is left exactly as it was (a new one does not appear, nor does
+    a --report page), and no temporary file is left behind,
   - while the batch runs, the earlier -o table is still whole."""
 import fcntl, os, shutil, signal, subprocess, sys, tempfile, termios, time
 
@@ -32,6 +32,9 @@ ROWS = [
     ("terminate", signal.SIGTERM, "-o", ["-j", "3"], ["good.txt", "a.fifo", "b.fifo"], "signal"),
     ("hang-up", signal.SIGHUP, "-o", ["-j", "3"], ["good.txt", "a.fifo", "b.fifo"], "signal"),
     ("SIGPIPE sent", signal.SIGPIPE, "-o", ["-j", "3"], ["good.txt", "a.fifo", "b.fifo"], "signal"),
+    # Neither the report nor its temporary file is left.
+    ("terminate, a report asked for", signal.SIGTERM, "-o", ["-j", "3", "--report", "report.html"],
+     ["good.txt", "a.fifo", "b.fifo"], "signal"),
     ("terminate, no earlier table", signal.SIGTERM, "-o new", ["-j", "3"], ["good.txt", "a.fifo", "b.fifo"],
      "signal"),
     ("interrupt, table on a pipe", signal.SIGINT, "pipe", ["-j", "3"], ["good.txt", "a.fifo", "b.fifo"], "signal"),
