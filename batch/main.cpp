@@ -380,8 +380,8 @@ int main(int argc, char** argv) {
   const bool to_report = !report_path.empty();
   batch::OutputFile report_target;
   if (to_report) {
-    if (report_path == "-" || !report_target.locate(report_path))
-      usage_error("--report " + report_path + ": " + std::strerror(report_path == "-" ? EINVAL : errno));
+    if (report_path == "-") usage_error("--report -: the page goes to a file, the table to standard output");
+    if (!report_target.locate(report_path)) usage_error("--report " + report_path + ": " + std::strerror(errno));
     if (report_target.exists() && S_ISDIR(report_target.info().st_mode))
       usage_error("--report " + report_path + ": " + std::strerror(EISDIR));
     for (const std::string& file : files)
@@ -401,6 +401,9 @@ int main(int argc, char** argv) {
         folder.st_ino == table_folder.st_ino;
     const bool same_as_table = same_file_as_table || same_name_as_table;
     if (same_as_table) usage_error("--report " + report_path + " is where the table goes");
+    if (plot_exists && report_target.name().ends_with(".svg") && ::fstat(report_target.directory(), &folder) == 0 &&
+        folder.st_dev == plot_info.st_dev && folder.st_ino == plot_info.st_ino)
+      usage_error("--report " + report_path + " is an .svg file in the --plot folder " + plot_dir);
   }
 
   // A device or a named pipe is opened while a signal still ends the program at once:
