@@ -130,7 +130,7 @@ std::string_view io_error_message(int number);
 // Sets the floating-point control of the run: invalid operation, division by zero
 // and overflow trap and end the run with the "M61xx: MATH" report (6101, 6103,
 // 6104); underflow, denormal operands and inexact results do not trap. An integer
-// division by zero is reported as M6103.
+// division by zero is reported as M6103. (traps_posix.cpp)
 void install_floating_point_traps();
 
 // Records the kind and unit of the input/output statement being executed (the unit

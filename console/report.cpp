@@ -10,7 +10,6 @@
 // error: divide by zero" CR LF. The report is written with write(2) and its outcome
 // is not checked. The trap handler uses only async-signal-safe operations.
 
-#include <fenv.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -101,31 +100,25 @@ struct TrapName {
   std::string_view name;
 };
 
-constexpr TrapName TRAP_INVALID{6101, "invalid"};
-constexpr TrapName TRAP_DIVIDE{6103, "divide by zero"};
-constexpr TrapName TRAP_OVERFLOW{6104, "overflow"};
-constexpr TrapName TRAP_UNDERFLOW{6105, "underflow"};
-constexpr TrapName TRAP_INEXACT{6106, "inexact"};
-
-TrapName trap_for(int code) {
-  switch (code) {
-    case FPE_FLTDIV:
-    case FPE_INTDIV:  // an integer division by zero is reported as the same fault
-      return TRAP_DIVIDE;
-    case FPE_FLTOVF:
-    case FPE_INTOVF:
-      return TRAP_OVERFLOW;
-    case FPE_FLTUND: return TRAP_UNDERFLOW;
-    case FPE_FLTRES: return TRAP_INEXACT;
-    default: return TRAP_INVALID;  // FPE_FLTINV, FPE_FLTSUB and unknown codes
+TrapName trap_name(console_internal::Trap trap) {
+  using console_internal::Trap;
+  switch (trap) {
+    case Trap::DivideByZero: return {6103, "divide by zero"};
+    case Trap::Overflow: return {6104, "overflow"};
+    case Trap::Underflow: return {6105, "underflow"};
+    case Trap::Inexact: return {6106, "inexact"};
+    case Trap::Invalid: break;
   }
+  return {6101, "invalid"};
 }
 
-void on_floating_point_trap(int, siginfo_t* info, void*) {
+}  // namespace
+
+void console_internal::report_trap(Trap kind) {
   if (reporting) ::_exit(EXIT_RUNTIME_ERROR);
   console_flush();  // what was shown before the trap stays in front of the report
   reporting = 1;
-  TrapName trap = trap_for(info != nullptr ? info->si_code : 0);
+  const TrapName trap = trap_name(kind);
   ReportText report;
   report.add("\r\nrun-time error ");
   report.add_number('M', trap.number);
@@ -135,8 +128,6 @@ void on_floating_point_trap(int, siginfo_t* info, void*) {
   write_all(STDERR_FILENO, report.bytes, report.used);
   normal_exit(EXIT_RUNTIME_ERROR);
 }
-
-}  // namespace
 
 void console_internal::reset_report() {
   last_statement = IoStatement::Write;
@@ -191,16 +182,4 @@ std::string_view io_error_message(int number) {
     case F_INVALID_REPEAT: return "invalid repeat count";
     default: return "input/output error";
   }
-}
-
-void install_floating_point_traps() {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_sigaction = on_floating_point_trap;
-  action.sa_flags = SA_SIGINFO;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGFPE, &action, nullptr);
-  // Stale flags are cleared first so that enabling a trap cannot fire on an old one.
-  feclearexcept(FE_ALL_EXCEPT);
-  feenableexcept(FE_INVALID | FE_DIVBYZERO | FE_OVERFLOW);
 }
