@@ -1,7 +1,7 @@
 // The input layer of the data loader: the file name typed at the keyboard, the open
 // of the data file on unit 4 and the free-form reading of pairs of reals from it.
 //
-// Standard input is read byte by byte with read(2), so that a later console read,
+// Standard input is read one byte at a time, so that a later console read,
 // or a command that inherits standard input, starts right after the line just
 // taken. One byte is the exception: after a CR the next byte has to be read to tell
 // CR LF from a lone CR, and when it is no LF it is held for the next console read
@@ -9,11 +9,6 @@
 // blocks; it is never written. A pair in the common form is scanned where it lies
 // in the block; anything else, and a pair that reaches the end of the block, is read
 // byte by byte by the general reader.
-
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cfloat>
@@ -59,19 +54,9 @@ int next_input_byte() {
     held_byte = -1;
     return byte;
   }
-  for (;;) {
-    unsigned char byte;
-    ssize_t n = ::read(STDIN_FILENO, &byte, 1);
-    if (n == 1) return byte;
-    if (n == 0) return -1;
-    if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      // Standard input in non-blocking mode with nothing to read yet: wait for it.
-      pollfd input = {STDIN_FILENO, POLLIN, 0};
-      if (::poll(&input, 1, -1) < 0 && errno != EINTR) console_error(F_READ_FAILED);
-    } else if (errno != EINTR) {
-      console_error(F_READ_FAILED);
-    }
-  }
+  const int byte = console_internal::read_input_byte();
+  if (byte == console_internal::READ_FAILED) console_error(F_READ_FAILED);
+  return byte;
 }
 
 // ---------------------------------------------------------------------------
@@ -105,19 +90,15 @@ bool file_ended = false;
 
 int refill() {
   if (file_ended) return -1;
-  for (;;) {
-    ssize_t n = ::read(data_fd, block, BLOCK_SIZE);
-    if (n > 0) {
-      block_pos = 0;
-      block_end = static_cast<std::size_t>(n);
-      return block[0];
-    }
-    if (n == 0) {
-      file_ended = true;
-      return -1;
-    }
-    if (errno != EINTR) data_error(F_READ_FAILED);
+  const long n = console_internal::read_data_file(data_fd, block, BLOCK_SIZE);
+  if (n < 0) data_error(F_READ_FAILED);
+  if (n == 0) {
+    file_ended = true;
+    return -1;
   }
+  block_pos = 0;
+  block_end = static_cast<std::size_t>(n);
+  return block[0];
 }
 
 // The current byte of the data file without taking it, or -1 at the end.
@@ -412,7 +393,7 @@ void set_command_line(int argc, char** argv) {
 }
 
 bool console_input_is_terminal() {
-  if (terminal_state < 0) terminal_state = ::isatty(STDIN_FILENO) ? 1 : 0;
+  if (terminal_state < 0) terminal_state = console_internal::input_is_terminal() ? 1 : 0;
   return terminal_state == 1;
 }
 
@@ -502,44 +483,6 @@ std::string_view ask_for_name(int unit, char (&answer)[ANSWER_CAPACITY]) {
   }
 }
 
-// Moves a descriptor that took the number of a closed standard stream (0, 1 or 2)
-// above them: the console's reads and writes on that number would otherwise reach
-// the data file, and console output would be written into the user's data.
-int above_standard_streams(int fd) {
-  if (fd < 0 || fd > STDERR_FILENO) return fd;
-  int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-  ::close(fd);
-  return moved;
-}
-
-// Opens an existing file without change, read-write, else read-only, else
-// write-only; creates a missing one empty. Returns -1 when neither works.
-int open_or_create(const char* path) {
-  // A named pipe is opened for reading only: a pipe the program also held open for
-  // writing would never reach its end once the real writer is done.
-  struct stat named;
-  if (::stat(path, &named) == 0 && S_ISFIFO(named.st_mode)) return ::open(path, O_RDONLY | O_CLOEXEC);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    int fd = ::open(path, O_RDWR | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) {
-      fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd >= 0) return fd;
-      if (errno == EEXIST) continue;  // made by someone else meanwhile: open it
-      return -1;
-    }
-    if (fd < 0) fd = ::open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) fd = ::open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat info;
-    if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {  // a directory is no data file
-      ::close(fd);
-      return -1;
-    }
-    return fd;
-  }
-  return -1;
-}
-
 }  // namespace
 
 void OPEN_DATA_FILE(int unit, const char (&fname)[20]) {
@@ -558,7 +501,7 @@ void OPEN_DATA_FILE(int unit, const char (&fname)[20]) {
   note_io_statement(IoStatement::Open, data_unit_name());
   // A name holding a NUL names no file: the platform would open the part before it.
   const bool nameable = name.size() < NAME_CAPACITY && name.find('\0') == std::string_view::npos;
-  int fd = nameable ? above_standard_streams(open_or_create(data_name)) : -1;
+  int fd = nameable ? console_internal::open_data_file(data_name) : -1;
   if (fd < 0) {
     runtime_io_error(F_OPEN_FAILED, IoStatement::Open, name, io_error_message(F_OPEN_FAILED));
   }
@@ -569,7 +512,7 @@ void OPEN_DATA_FILE(int unit, const char (&fname)[20]) {
 
 void close_data_unit() {
   if (data_fd >= 0) {
-    ::close(data_fd);
+    console_internal::close_data_file(data_fd);
     data_fd = -1;
   }
 }

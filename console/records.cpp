@@ -3,14 +3,10 @@
 //
 // Records are shown lazily: the line end of a record is written only when the next
 // output, a console read, the pause, the stop or the exit comes. All bytes pass
-// through one buffer that is written to standard output with write(2) only when the
+// through one buffer that is written to standard output only when the
 // run needs them on the screen (before a console read, before a command run at the
 // pause, at the stop or the exit, before a run-time report) or when it is full.
 
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -34,32 +30,18 @@ bool line_pending = false;   // a record was shown and its line end not yet writ
 bool continuation = false;   // the last record ended with "$": show the next one as is
 bool output_failed = false;  // a write failure is being reported: do not report again
 
-// Writes the buffer with write(2). A short write on a full disk or a refused access
-// ends the run with a run-time report; any other short write is ignored.
+// Writes the buffer to standard output. A failure on a full disk or a refused access
+// ends the run with a run-time report; any other failure loses these bytes and the
+// run goes on.
 void flush_out() {
-  std::size_t done = 0;
-  while (done < out_used) {
-    ssize_t n = ::write(STDOUT_FILENO, out_buffer + done, out_used - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) continue;
-    int cause = (n < 0) ? errno : ENOSPC;
-    out_used = 0;
-    if (output_failed) return;
-    if (cause == ENOSPC || cause == EDQUOT) {
-      output_failed = true;
-      runtime_io_error(F_DISK_FULL, IoStatement::Write, "CON", io_error_message(F_DISK_FULL));
-    }
-    if (cause == EACCES || cause == EPERM) {
-      output_failed = true;
-      runtime_io_error(F_WRITE_DENIED, IoStatement::Write, "CON",
-                       io_error_message(F_WRITE_DENIED));
-    }
-    return;  // any other failure loses these bytes and the run goes on
-  }
+  using console_internal::Written;
+  const Written written = console_internal::write_output(out_buffer, out_used);
   out_used = 0;
+  if (written == Written::All || written == Written::Lost || output_failed) return;
+  output_failed = true;
+  if (written == Written::DiskFull)
+    runtime_io_error(F_DISK_FULL, IoStatement::Write, "CON", io_error_message(F_DISK_FULL));
+  runtime_io_error(F_WRITE_DENIED, IoStatement::Write, "CON", io_error_message(F_WRITE_DENIED));
 }
 
 void put_bytes(const char* bytes, std::size_t count) {
@@ -364,11 +346,9 @@ void stop_run(int status, std::string_view text) {
   normal_exit(status);
 }
 
-void ignore_broken_pipes() { ::signal(SIGPIPE, SIG_IGN); }
-
 void normal_exit(int status) {
   close_data_unit();
   console_end_pending_line();
   flush_out();
-  ::_exit(status);
+  console_internal::exit_now(status);
 }

@@ -7,11 +7,10 @@
 //   - end of file reached while reading CR LF
 //
 // A trap names no unit: "run-time error M6103: MATH" CR LF "- floating-point
-// error: divide by zero" CR LF. The report is written with write(2) and its outcome
-// is not checked. The trap handler uses only async-signal-safe operations.
+// error: divide by zero" CR LF. The report is written straight to standard error and
+// its outcome is not checked. The trap handler uses only async-signal-safe operations.
 
 #include <signal.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -50,22 +49,6 @@ struct ReportText {
     add(text, sizeof text);
   }
 };
-
-// Writes everything, retrying after an interrupted or partial write; any other
-// failure is ignored, since there is nowhere left to report it.
-void write_all(int fd, const char* bytes, std::size_t count) {
-  while (count > 0) {
-    ssize_t n = ::write(fd, bytes, count);
-    if (n > 0) {
-      bytes += n;
-      count -= static_cast<std::size_t>(n);
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      return;
-    }
-  }
-}
 
 std::string_view statement_text(IoStatement statement) {
   switch (statement) {
@@ -115,7 +98,7 @@ TrapName trap_name(console_internal::Trap trap) {
 }  // namespace
 
 void console_internal::report_trap(Trap kind) {
-  if (reporting) ::_exit(EXIT_RUNTIME_ERROR);
+  if (reporting) console_internal::exit_now(EXIT_RUNTIME_ERROR);
   console_flush();  // what was shown before the trap stays in front of the report
   reporting = 1;
   const TrapName trap = trap_name(kind);
@@ -125,7 +108,7 @@ void console_internal::report_trap(Trap kind) {
   report.add(": MATH\r\n- floating-point error: ");
   report.add(trap.name);
   report.add("\r\n");
-  write_all(STDERR_FILENO, report.bytes, report.used);
+  console_internal::write_error(report.bytes, report.used);
   normal_exit(EXIT_RUNTIME_ERROR);
 }
 
@@ -137,7 +120,7 @@ void console_internal::reset_report() {
 
 void runtime_io_error(int number, IoStatement statement, std::string_view unit_name,
                       std::string_view message) {
-  if (reporting) ::_exit(EXIT_RUNTIME_ERROR);
+  if (reporting) console_internal::exit_now(EXIT_RUNTIME_ERROR);
   // Flushed before the flag is set: a console write that fails here is the earlier
   // fault, and its own report takes the place of this one.
   console_flush();
@@ -151,7 +134,7 @@ void runtime_io_error(int number, IoStatement statement, std::string_view unit_n
   report.add(message.empty() ? ")\r\n" : ")\r\n- ");
   report.add(message);
   report.add("\r\n");
-  write_all(STDERR_FILENO, report.bytes, report.used);
+  console_internal::write_error(report.bytes, report.used);
   normal_exit(EXIT_RUNTIME_ERROR);
 }
 
