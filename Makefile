@@ -13,7 +13,7 @@ JOBS ?= 2
 FUZZ_SECONDS ?= 60
 MUTATE_ARGS ?=
 
-.PHONY: all deps build run test check check-sanitized fuzz bench mutate clean
+.PHONY: all deps build run test check check-sanitized fuzz windows check-windows bench mutate clean
 
 all: build
 
@@ -40,6 +40,16 @@ check-sanitized: deps
 fuzz: deps
 	FUZZ_BUILD=$(BUILD)-fuzz FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) tools/fuzz.sh
 
+# The Windows executables, cross-built with mingw-w64 and linked statically.
+windows: deps
+	cmake -S . -B $(BUILD)-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD)-windows -j$(JOBS)
+
+# The Windows build under Wine: its tests, the transcripts, and the same bytes as
+# this system's build on random files (tools/check_windows.sh).
+check-windows: windows build
+	WINDOWS_BUILD=$(BUILD)-windows LINUX_BUILD=$(BUILD) tools/check_windows.sh
+
 # BASELINE=path/to/quintolex also times whole runs of build/quintolex against that
 # binary on the three 200000-point peaks (tools/bench_run.sh, needs hyperfine).
 bench: build
@@ -54,4 +64,4 @@ mutate: deps
 	python3 tools/mutate.py --jobs $(JOBS) $(MUTATE_ARGS)
 
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz build-mutate
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(BUILD)-windows build-mutate

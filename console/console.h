@@ -80,8 +80,12 @@ inline constexpr int EXIT_ERROR_STOP = 2;      // a stop caused by an error
 // Start-up of the console: a write to a pipe whose reader has gone then fails like
 // any other write that is not refused for space or access, is ignored and the run
 // goes on, instead of the process ending by a signal. Commands run at the pause
-// start with the default action again.
+// start with the default action again. (Windows has no such signal: nothing to do.)
 void ignore_broken_pipes();
+
+// Writes the text to standard output at once, bytes as they are, outside the
+// console's buffer (the answers to --help and --version): true when all went out.
+bool console_write_now(std::string_view text);
 
 // Ends a pending line, writes "Stop - Program terminated." CR LF (or the given text
 // and CR LF) and ends the process with the given status through `normal_exit`.

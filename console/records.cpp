@@ -346,6 +346,10 @@ void stop_run(int status, std::string_view text) {
   normal_exit(status);
 }
 
+bool console_write_now(std::string_view text) {
+  return console_internal::write_output(text.data(), text.size()) == console_internal::Written::All;
+}
+
 void normal_exit(int status) {
   close_data_unit();
   console_end_pending_line();

@@ -3,8 +3,6 @@
 // that survives a reader that has gone, the command line (replacement names for a
 // blank file name), then the driver, which ends the process itself.
 
-#include <unistd.h>
-
 #include <string>
 #include <string_view>
 
@@ -25,14 +23,7 @@ constexpr std::string_view USAGE =
     "\n"
     "For many files at once, with a table of the results, see quintolex-batch.\n";
 
-int answer(std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
-    if (n <= 0) return 1;
-    text.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return 0;
-}
+int answer(std::string_view text) { return console_write_now(text) ? 0 : 1; }
 
 }  // namespace
 

@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
-"""Runs one transcript case: transcripts.py [--record] --program NAME=PATH ... CASE_DIR.
+"""Runs one transcript case: transcripts.py [--record] [--system posix|windows]
+--program NAME=PATH ... CASE_DIR.
 
 With --record, a case that fails has its `stdout`, `stderr` and `status` rewritten with
 what the run gave (review the change with git diff before committing it).
 
 A case directory holds `cmd` (the program and its arguments, shell-split), `stdin`,
 `files/` (the initial working directory), the expected `stdout`, `stderr`, `status`
-and `after/` (absent: empty, empty, 0, the working directory unchanged), and an
-optional `setup` of key=value lines (# starts a comment):
+and `after/` (absent: empty, empty, 0, the working directory unchanged), an optional
+`only-on` naming the one system the case makes sense on (posix or windows, the first
+word; the rest says why) and an optional `setup` of key=value lines (# starts a
+comment):
   stdin=closed | nonblocking   standard input closed, or a pipe in non-blocking mode
   delay=SECONDS                standard input comes through a pipe, each line after this delay
   stdout=closed | /dev/full | sealed | broken-pipe; stderr=closed | stdout (into standard output)
@@ -246,16 +249,26 @@ def run_case(case, programs, record=False):
         shutil.rmtree(root, ignore_errors=True)
 
 
+SKIPPED = 77  # the status of a case for another system
+
+
 def main():
     args, programs = sys.argv[1:], {}
     record = bool(args) and args[0] == "--record"
     args = args[record:]
+    system = "posix"
+    if len(args) > 1 and args[0] == "--system":
+        system, args = args[1], args[2:]
     while len(args) > 1 and args[0] == "--program":
         name, _, path = args[1].partition("=")
         programs[name] = os.path.abspath(path)
         args = args[2:]
     if len(args) != 1:
         sys.exit(__doc__)
+    only_on = read(os.path.join(args[0], "only-on")).decode().split(None, 1)
+    if only_on and only_on[0] != system:
+        print(f"SKIPPED on {system}: only on {only_on[0]}: {only_on[1].strip() if len(only_on) > 1 else ''}")
+        sys.exit(SKIPPED)
     failures = run_case(args[0], programs, record)
     for failure in failures:
         print(failure)

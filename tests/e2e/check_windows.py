@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""The Windows build of quintolex under Wine: check_windows.py QUINTOLEX_EXE QUINTOLEX CASES
+
+Runs in a Wine prefix already made (tools/check_windows.sh makes one, WINEPREFIX):
+  - every transcript case of CASES with the Windows executable (--system windows): a
+    case that makes sense only on POSIX says so and is counted as skipped, by name;
+  - the same 200 random data files through QUINTOLEX (this system's build) and
+    QUINTOLEX_EXE: standard output, standard error and the exit status must be the
+    same bytes, so that both builds give the same bits."""
+import os, random, shutil, stat, subprocess, sys, tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "batch"))
+from batch_checks import report
+
+
+def wrapper(folder, exe):
+    """A program that runs the Windows executable under Wine with its arguments."""
+    path = os.path.join(folder, "quintolex-under-wine")
+    with open(path, "w") as out:
+        out.write(f'#!/bin/sh\nexec wine "{exe}" "$@"\n')
+    os.chmod(path, stat.S_IRWXU | stat.S_IRGRP | stat.S_IXGRP | stat.S_IROTH | stat.S_IXOTH)
+    return path
+
+
+def transcripts(program, cases):
+    skipped, rows = [], []
+    for case in sorted(os.listdir(cases)):
+        done = subprocess.run([sys.executable, os.path.join(HERE, "transcripts.py"), "--system", "windows",
+                               "--program", f"quintolex={program}", os.path.join(cases, case)],
+                              capture_output=True, text=True, timeout=300)
+        if done.returncode == 77:
+            skipped.append(case)
+        else:
+            rows.append((f"transcript {case}", done.stdout.splitlines() if done.returncode else []))
+    print(f"{len(skipped)} cases only for POSIX: {', '.join(skipped)}")
+    return rows
+
+
+def random_file(rng):
+    """Peaks, noise, unsorted and negative data, exponents, repeats, nulls and errors."""
+    kind = rng.randrange(6)
+    n = rng.randrange(1, 400)
+    if kind == 0:
+        return "".join(f"{t * 0.1:.4f} {50 * 2.718281828 ** -((t * 0.1 - n * 0.05) ** 2):.6g}\n" for t in range(n))
+    if kind == 1:
+        return "".join(f"{rng.uniform(-5, 50):.7g}, {rng.gauss(0, 100):.7g}\n" for _ in range(n))
+    if kind == 2:
+        return "".join(f"{t}e-3 {rng.choice(['1.5D2', '2*3.5', '-0', '7.25E+1', '3.', '.5'])}\n" for t in range(n))
+    if kind == 3:
+        return "".join(f"{t} {rng.uniform(0, 1e30):.9g}\n" for t in range(n))
+    if kind == 4:
+        return "0 0\n" + "".join(f"{rng.uniform(0, 1e-3):.9g} {rng.uniform(-1e3, 1e3):.9g}\n" for _ in range(n))
+    return "".join(f"{t} {rng.choice(['1', 'x', '2.5', ',', '4*', '1e99'])}\n" for t in range(n))
+
+
+def differential(linux, windows, count=200):
+    rng, problems = random.Random(19), []
+    folder = tempfile.mkdtemp(prefix="quintolex-windows-")
+    try:
+        for k in range(count):
+            name = f"r{k:03d}.txt"
+            with open(os.path.join(folder, name), "w", newline="\n") as out:
+                out.write(random_file(rng))
+            runs = [subprocess.run(program + [name], cwd=folder, input=b"\n\n", capture_output=True, timeout=120)
+                    for program in ([linux], ["wine", windows])]
+            got = [(r.returncode, r.stdout, r.stderr) for r in runs]
+            if got[0] != got[1]:
+                problems.append(f"{name}: status {got[0][0]} and {got[1][0]}, "
+                                f"output {'the same' if got[0][1] == got[1][1] else 'differs'}")
+                shutil.copy(os.path.join(folder, name), os.path.join(tempfile.gettempdir(), "quintolex-" + name))
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    return problems
+
+
+def main():
+    windows, linux, cases = (os.path.abspath(a) for a in sys.argv[1:4])
+    folder = tempfile.mkdtemp(prefix="quintolex-wine-")
+    try:
+        rows = transcripts(wrapper(folder, windows), cases)
+        rows.append(("the same bytes from both builds on 200 random files", differential(linux, windows)))
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    sys.exit(1 if report(rows) else 0)
+
+
+if __name__ == "__main__":
+    main()
