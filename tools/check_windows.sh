@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # make check-windows: the Windows build of quintolex (build-windows/, made by
-# `make windows`) run under Wine against the transcript cases and, on 200 random
-# files, against this system's build (build/). Wine gets a prefix of its own in a
+# `make windows`) run under Wine against the transcript cases and, on the reference
+# set's files and 200 random files, against this system's build (build/). Wine gets a prefix of its own in a
 # temporary folder, made once for the run, and a server that stays up until the end.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,5 +15,6 @@ start=$(date +%s)
 wineserver -p
 wineboot -i >/dev/null 2>&1
 echo "Wine prefix ready in $(($(date +%s) - start)) s"
-python3 "$root/tests/e2e/check_windows.py" "$windows/quintolex.exe" "$linux/quintolex" "$root/tests/e2e/cases"
+python3 "$root/tests/e2e/check_windows.py" "$windows/quintolex.exe" "$linux/quintolex" "$root/tests/e2e/cases" \
+    "$root/tests/quadrature/reference/data"
 echo "Windows checks took $(($(date +%s) - start)) s"

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
-"""The Windows build of quintolex under Wine: check_windows.py QUINTOLEX_EXE QUINTOLEX CASES
+"""The Windows build of quintolex under Wine:
+check_windows.py QUINTOLEX_EXE QUINTOLEX CASES REFERENCE_DATA
 
 Runs in a Wine prefix already made (tools/check_windows.sh makes one, WINEPREFIX):
   - every transcript case of CASES with the Windows executable (--system windows): a
     case that makes sense only on POSIX says so and is counted as skipped, by name;
-  - the same 200 random data files through QUINTOLEX (this system's build) and
-    QUINTOLEX_EXE: standard output, standard error and the exit status must be the
-    same bytes, so that both builds give the same bits."""
+  - the data files of the quadrature reference set (REFERENCE_DATA), then 200 random
+    data files, through QUINTOLEX (this system's build) and QUINTOLEX_EXE: standard
+    output, standard error and the exit status must be the same bytes, so that both
+    builds give the same bits."""
 import os, random, shutil, stat, subprocess, sys, tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -54,14 +56,14 @@ def random_file(rng):
     return "".join(f"{t} {rng.choice(['1', 'x', '2.5', ',', '4*', '1e99'])}\n" for t in range(n))
 
 
-def differential(linux, windows, count=200):
-    rng, problems = random.Random(19), []
+def differential(linux, windows, files):
+    """`files`: (name, text) of each data file."""
+    problems = []
     folder = tempfile.mkdtemp(prefix="quintolex-windows-")
     try:
-        for k in range(count):
-            name = f"r{k:03d}.txt"
+        for name, text in files:
             with open(os.path.join(folder, name), "w", newline="\n") as out:
-                out.write(random_file(rng))
+                out.write(text)
             runs = [subprocess.run(program + [name], cwd=folder, input=b"\n\n", capture_output=True, timeout=120)
                     for program in ([linux], ["wine", windows])]
             got = [(r.returncode, r.stdout, r.stderr) for r in runs]
@@ -75,11 +77,16 @@ def differential(linux, windows, count=200):
 
 
 def main():
-    windows, linux, cases = (os.path.abspath(a) for a in sys.argv[1:4])
+    windows, linux, cases, reference = (os.path.abspath(a) for a in sys.argv[1:5])
     folder = tempfile.mkdtemp(prefix="quintolex-wine-")
     try:
         rows = transcripts(wrapper(folder, windows), cases)
-        rows.append(("the same bytes from both builds on 200 random files", differential(linux, windows)))
+        known = [(name, open(os.path.join(reference, name)).read()) for name in sorted(os.listdir(reference))]
+        rows.append((f"the same bytes from both builds on the {len(known)} reference files",
+                     differential(linux, windows, known)))
+        rng = random.Random(19)
+        generated = [(f"r{k:03d}.txt", random_file(rng)) for k in range(200)]
+        rows.append(("the same bytes from both builds on 200 random files", differential(linux, windows, generated)))
     finally:
         shutil.rmtree(folder, ignore_errors=True)
     sys.exit(1 if report(rows) else 0)
