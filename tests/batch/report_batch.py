@@ -10,6 +10,9 @@ HOSTILE = "<img src=x onerror=alert(1)>.csv"
 # Quotes, an ampersand, a byte that is not UTF-8 and a control character.
 ODD = b"\"quoted\" & 'single' \xff\x01.csv"
 SCRIPT_SUBJECT = "<script>alert(2)</script>"
+# Characters on either side of each range the page writes as \xHH: C1 controls,
+# U+FDD0 to U+FDEF, and the last two of a plane (U+1FFFF); U+100000 and U+1F600 stay.
+EDGES = "edges \u009f\u00a0\ufdef\ufdf0\U0001ffff\U00100000\U0001f600.csv"
 
 
 def gaussian(subject, n, centre, width, top, wobble=0.0):
@@ -37,6 +40,7 @@ FILES = [
     ("study.csv", HEADER + study()),
     (HOSTILE, HEADER + gaussian("A", 100, 3, 1, 4)),
     (ODD, HEADER + gaussian("A", 50, 10, 3, 2)),
+    (EDGES, HEADER + gaussian("A", 20, 10, 3, 2)),
 ]
 
 

@@ -29,7 +29,8 @@ def shown(text):
     """A text as the page shows it: controls and non-characters as \\xHH per byte."""
     def escape(match):
         return "".join("\\x%02X" % b for b in match.group(0).encode("utf-8", "surrogateescape"))
-    return re.sub("[\x00-\x1f\x7f-\x9f\ufdd0-\ufdef\ufffe\uffff]", escape, text)
+    return re.sub("[\x00-\x1f\x7f-\x9f\ufdd0-\ufdef" + "".join(chr(plane << 16 | 0xFFFE) + chr(plane << 16 | 0xFFFF)
+                                                       for plane in range(17)) + "]", escape, text)
 
 
 class Page:
@@ -145,7 +146,8 @@ def check_names(page, table):
     if len(scripts) != 1 or [e.tag for e in body.iter() if e.tag in (X + "img", X + "iframe", X + "object")]:
         problems.append("markup from a name in the page")
     files = [text_of(page.cells(tr)[2]) for tr in page.rows]
-    for name in (report_batch.HOSTILE, "\"quoted\" & 'single' \\xFF\\x01.csv"):
+    edges = "edges \\xC2\\x9F\u00a0\\xEF\\xB7\\xAF\ufdf0\\xF0\\x9F\\xBF\\xBF\U00100000\U0001f600.csv"
+    for name in (report_batch.HOSTILE, "\"quoted\" & 'single' \\xFF\\x01.csv", edges):
         if name not in files:
             problems.append(f"{name!r} not shown as text")
     if not any(text_of(page.cells(tr)[3]) == "Subject=" + report_batch.SCRIPT_SUBJECT for tr in page.rows):
