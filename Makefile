@@ -41,17 +41,18 @@ check-sanitized: deps
 fuzz: deps
 	FUZZ_BUILD=$(BUILD)-fuzz FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) tools/fuzz.sh
 
-# The Windows executable of the dialogue, cross-built with mingw-w64 and linked
-# statically (the unit tests and the benchmarks are this system's).
+# The Windows executable of the dialogue and its unit tests, cross-built with
+# mingw-w64 and linked statically.
 windows: deps
 	cmake -S . -B $(BUILD)-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
-	    -DBUILD_TESTING=OFF -DQUINTOLEX_BENCHMARKS=OFF
+	    -DBUILD_TESTING=ON
 	cmake --build $(BUILD)-windows -j$(JOBS)
 
-# The Windows build under Wine: the transcripts, and the same bytes as this system's
-# build on the reference set's files and on random files (tools/check_windows.sh).
+# The Windows build under Wine: its unit tests, the transcripts, and the same bytes as
+# this system's build on the reference set's files and on random files
+# (tools/check_windows.sh).
 check-windows: windows build
-	WINDOWS_BUILD=$(BUILD)-windows LINUX_BUILD=$(BUILD) tools/check_windows.sh
+	WINDOWS_BUILD=$(BUILD)-windows LINUX_BUILD=$(BUILD) JOBS=$(JOBS) tools/check_windows.sh
 
 # BASELINE=path/to/quintolex also times whole runs of build/quintolex against that
 # binary on the three 200000-point peaks (tools/bench_run.sh, needs hyperfine).

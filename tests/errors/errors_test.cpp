@@ -60,9 +60,9 @@ TEST(ErrorReporting, Scenarios) {
   for (const auto& entry : std::filesystem::directory_iterator(SCENARIOS)) {
     if (entry.path().extension() != ".calls") continue;
     ++count;
-    const std::string calls = testsupport::read_file(entry.path());
+    const std::string calls = testsupport::read_file(entry.path().string());
     std::filesystem::path out = entry.path();
-    const std::string expected = testsupport::read_file(out.replace_extension(".out"));
+    const std::string expected = testsupport::read_file(out.replace_extension(".out").string());
     const auto run = testsupport::run_in_child([&] { ERROR_STATE = ErrorState{}; run_calls(calls); });
     EXPECT_EQ(testsupport::visible(run.out), testsupport::visible(expected)) << entry.path();
     EXPECT_EQ(run.status, expected.ends_with("Stop - Program terminated.\r\n\r\n") ? 2 : 0) << entry.path();

@@ -1,77 +1,22 @@
 #include "child.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
-#include "console.h"
-
 namespace testsupport {
-namespace {
-
-std::string temp_file_with(const std::string& bytes) {
-  char path[] = "/tmp/quintolex-test-XXXXXX";
-  int fd = mkstemp(path);
-  if (fd < 0) throw std::runtime_error("mkstemp failed");
-  close(fd);
-  write_file(path, bytes);
-  return path;
-}
-
-void redirect(const std::string& path, int target, int flags) {
-  int fd = open(path.c_str(), flags, 0644);
-  if (fd < 0) _exit(126);
-  dup2(fd, target);
-  close(fd);
-}
-
-ChildRun collect(pid_t pid, const std::string& out_path, const std::string& err_path) {
-  ChildRun run;
-  int wstatus = 0;
-  while (waitpid(pid, &wstatus, 0) < 0) {
-  }
-  if (WIFEXITED(wstatus)) run.status = WEXITSTATUS(wstatus);
-  if (WIFSIGNALED(wstatus)) run.signal = WTERMSIG(wstatus);
-  if (!out_path.empty()) run.out = read_file(out_path);
-  run.err = read_file(err_path);
-  if (!out_path.empty()) unlink(out_path.c_str());
-  unlink(err_path.c_str());
-  return run;
-}
-
-}  // namespace
-
-ChildRun run_in_child(const std::function<void()>& body, const std::string& input) {
-  std::string in_path = temp_file_with(input);
-  std::string out_path = temp_file_with("");
-  std::string err_path = temp_file_with("");
-  std::fflush(nullptr);
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    redirect(in_path, 0, O_RDONLY);
-    redirect(out_path, 1, O_WRONLY | O_TRUNC);
-    redirect(err_path, 2, O_WRONLY | O_TRUNC);
-    body();
-    console_flush();
-    _exit(0);
-  }
-  ChildRun run = collect(pid, out_path, err_path);
-  unlink(in_path.c_str());
-  return run;
-}
 
 std::string make_temp_dir() {
-  char path[] = "/tmp/quintolex-dir-XXXXXX";
-  if (mkdtemp(path) == nullptr) throw std::runtime_error("mkdtemp failed");
-  return path;
+  // A fresh name under the system's temporary folder, tried until one is free.
+  static std::mt19937_64 names(std::random_device{}());
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("quintolex-dir-" + std::to_string(names()));
+    if (std::filesystem::create_directory(path)) return path.string();
+  }
+  throw std::runtime_error("no fresh temporary folder");
 }
 
 void remove_dir(const std::string& path) { std::filesystem::remove_all(path); }

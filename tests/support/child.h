@@ -16,10 +16,18 @@ struct ChildRun {
   int signal = 0;    // the terminating signal, if any
 };
 
-// Forks; the child reads `input` as its standard input (an empty string is an
-// input already at its end), runs `body`, flushes the console and exits with
-// status 0 if `body` returns.
+// Runs `body` in another process (a fork; on Windows the test program started again
+// for the current test), which reads `input` as its standard input (an empty string
+// is an input already at its end), flushes the console and exits with status 0 if
+// `body` returns.
 ChildRun run_in_child(const std::function<void()>& body, const std::string& input = "");
+
+// Whether a child is a fork (cheap), or the test program started anew.
+extern const bool CHILD_IS_A_FORK;
+
+// Turns the traps of a run (invalid operation, division by zero, overflow) on or off
+// in the floating-point control, without a handler: a trap ends the test program.
+void set_floating_point_traps(bool on);
 
 // A fresh empty directory under the system's temporary directory.
 std::string make_temp_dir();
