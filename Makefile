@@ -14,7 +14,7 @@ JOBS ?= 2
 FUZZ_SECONDS ?= 60
 MUTATE_ARGS ?=
 
-.PHONY: all deps build run test check check-sanitized fuzz windows check-windows bench mutate clean
+.PHONY: all deps build run test check check-sanitized fuzz windows windows-dist check-windows bench mutate clean
 
 all: build
 
@@ -47,6 +47,10 @@ windows: deps
 	cmake -S . -B $(BUILD)-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
 	    -DBUILD_TESTING=ON
 	cmake --build $(BUILD)-windows -j$(JOBS)
+
+# The zip for Windows users: the executables, README.txt and the manual pages as text.
+windows-dist: windows
+	python3 tools/windows_dist.py $(BUILD)-windows $(BUILD)-windows/quintolex-windows.zip
 
 # The Windows build under Wine: its unit tests, the transcripts, and the same bytes as
 # this system's build on the reference set's files and on random files

@@ -39,6 +39,30 @@ def transcripts(program, cases):
     return rows
 
 
+def standalone(windows):
+    """The executable imports only Windows' own DLLs, and runs from the unpacked zip of
+    tools/windows_dist.py with nothing beside it."""
+    imports = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", windows], capture_output=True, text=True).stdout
+    dlls = sorted(line.split()[-1].lower() for line in imports.splitlines() if "DLL Name:" in line)
+    problems = [f"imports {dll}" for dll in dlls if dll not in ("kernel32.dll", "msvcrt.dll", "advapi32.dll",
+                                                              "user32.dll", "shell32.dll", "ntdll.dll")]
+    folder = tempfile.mkdtemp(prefix="quintolex-dist-")
+    try:
+        archive = os.path.join(folder, "dist.zip")
+        subprocess.run([sys.executable, os.path.join(HERE, "..", "..", "tools", "windows_dist.py"),
+                        os.path.dirname(windows), archive], check=True, capture_output=True)
+        subprocess.run(["unzip", "-q", archive, "-d", folder], check=True)
+        done = subprocess.run(["wine", os.path.join(folder, "quintolex", "quintolex.exe"), "--version"],
+                              capture_output=True, timeout=120)
+        if (done.returncode, done.stdout[:12]) != (0, b"quintolex V."):
+            problems.append(f"the unpacked program answers {done.returncode}, {done.stdout[:40]!r}")
+        if sorted(os.listdir(os.path.join(folder, "quintolex"))) != ["README.txt", "quintolex.exe", "quintolex.txt"]:
+            problems.append(f"the zip holds {os.listdir(os.path.join(folder, 'quintolex'))}")
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    return problems
+
+
 def random_file(rng):
     """Peaks, noise, unsorted and negative data, exponents, repeats, nulls and errors."""
     kind = rng.randrange(6)
@@ -80,7 +104,8 @@ def main():
     windows, linux, cases, reference = (os.path.abspath(a) for a in sys.argv[1:5])
     folder = tempfile.mkdtemp(prefix="quintolex-wine-")
     try:
-        rows = transcripts(wrapper(folder, windows), cases)
+        rows = [("a program that needs no DLL of its own, from the zip", standalone(windows))]
+        rows += transcripts(wrapper(folder, windows), cases)
         known = [(name, open(os.path.join(reference, name)).read()) for name in sorted(os.listdir(reference))]
         rows.append((f"the same bytes from both builds on the {len(known)} reference files",
                      differential(linux, windows, known)))
