@@ -193,6 +193,23 @@ class Progress {
   bool shown_ = false;
 };
 
+// Finds where the output of `option` goes: a usage error when that is a folder, one of
+// the data files (whatever the name), or an .svg file in the plot folder, where a plot
+// may take its name (the plots' names are only known as the files load).
+void locate_output(batch::OutputFile& place, const std::string& option, const std::string& path,
+                   const std::vector<std::string>& files, const struct stat* plot_folder,
+                   const std::string& plot_dir) {
+  if (!place.locate(path)) usage_error(option + " " + path + ": " + std::strerror(errno));
+  if (place.exists() && S_ISDIR(place.info().st_mode)) usage_error(option + " " + path + ": " + std::strerror(EISDIR));
+  for (const std::string& file : files)
+    if (file == path || (place.exists() && same_file(file, place.info())))
+      usage_error(option + " " + path + " is one of the data files");
+  struct stat folder;
+  if (plot_folder != nullptr && place.name().ends_with(".svg") && ::fstat(place.directory(), &folder) == 0 &&
+      folder.st_dev == plot_folder->st_dev && folder.st_ino == plot_folder->st_ino)
+    usage_error(option + " " + path + " is an .svg file in the --plot folder " + plot_dir);
+}
+
 // An argument as a POSIX shell would take it back: as it is when it holds only
 // characters no shell treats specially, else in single quotes.
 std::string shell_quoted(std::string_view arg) {
@@ -356,19 +373,9 @@ int main(int argc, char** argv) {
   // The table never takes the place of a data file, whatever name reaches it.
   const bool to_file = !output.empty() && output != "-";
   batch::OutputFile target;
+  const struct stat* plot_folder = plot_exists ? &plot_info : nullptr;
   if (to_file) {
-    if (!target.locate(output)) usage_error("--output " + output + ": " + std::strerror(errno));
-    if (target.exists() && S_ISDIR(target.info().st_mode))
-      usage_error("--output " + output + ": " + std::strerror(EISDIR));
-    for (const std::string& file : files)
-      if (file == output || (target.exists() && same_file(file, target.info())))
-        usage_error("--output " + output + " is one of the data files");
-    // The plots' names are only known as the files load.
-    struct stat folder;
-    if (plot_exists && target.name().ends_with(".svg") &&
-        ::fstat(target.directory(), &folder) == 0 && folder.st_dev == plot_info.st_dev &&
-        folder.st_ino == plot_info.st_ino)
-      usage_error("--output " + output + " is an .svg file in the --plot folder " + plot_dir);
+    locate_output(target, "--output", output, files, plot_folder, plot_dir);
   } else {
     struct stat info;
     if (::fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode))
@@ -381,12 +388,7 @@ int main(int argc, char** argv) {
   batch::OutputFile report_target;
   if (to_report) {
     if (report_path == "-") usage_error("--report -: the page goes to a file, the table to standard output");
-    if (!report_target.locate(report_path)) usage_error("--report " + report_path + ": " + std::strerror(errno));
-    if (report_target.exists() && S_ISDIR(report_target.info().st_mode))
-      usage_error("--report " + report_path + ": " + std::strerror(EISDIR));
-    for (const std::string& file : files)
-      if (file == report_path || (report_target.exists() && same_file(file, report_target.info())))
-        usage_error("--report " + report_path + " is one of the data files");
+    locate_output(report_target, "--report", report_path, files, plot_folder, plot_dir);
     struct stat info, folder, table_folder;
     const bool same_file_as_table =
         to_file ? report_target.exists() && target.exists() &&
@@ -401,9 +403,6 @@ int main(int argc, char** argv) {
         folder.st_ino == table_folder.st_ino;
     const bool same_as_table = same_file_as_table || same_name_as_table;
     if (same_as_table) usage_error("--report " + report_path + " is where the table goes");
-    if (plot_exists && report_target.name().ends_with(".svg") && ::fstat(report_target.directory(), &folder) == 0 &&
-        folder.st_dev == plot_info.st_dev && folder.st_ino == plot_info.st_ino)
-      usage_error("--report " + report_path + " is an .svg file in the --plot folder " + plot_dir);
   }
 
   // A device or a named pipe is opened while a signal still ends the program at once:
