@@ -13,8 +13,9 @@ packages+=(libcli11-dev nlohmann-json3-dev)
 # The browser the batch report is checked in, the system Python's driver of it, and
 # the image library its screenshot is read with.
 packages+=(chromium chromium-driver python3-selenium python3-pil)
-# The Windows build: the mingw-w64 cross compiler, and Wine to run what it builds.
-packages+=(g++-mingw-w64-x86-64-posix wine wine64 unzip)
+# The Windows build: the mingw-w64 cross compiler, the GoogleTest sources it builds
+# the tests with, Wine to run what it builds, and unzip for its zip.
+packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 unzip)
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
 done
