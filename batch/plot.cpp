@@ -145,7 +145,7 @@ std::vector<Point> trace(const std::vector<Segment>& profile, const Axis& ta, co
     }
     return points;
   }
-  std::vector<Column> columns(W);
+  std::vector<Column> columns(static_cast<std::size_t>(W));
   double width = (ta.hi - ta.lo) / W;
   auto column = [&](double t) {
     return static_cast<int>(std::clamp(std::floor((t - ta.lo) / width), 0.0, W - 1.0));
