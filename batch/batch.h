@@ -264,6 +264,11 @@ int ending_signal();
 // so a name is put into a message unescaped.
 std::string escape_name(std::string_view bytes);
 
+// escape_name, and besides each character that HTML takes as a control or a
+// non-character (C0 and C1 controls, DEL, U+FDD0 to U+FDEF, the last two code points
+// of each plane) written \xHH per byte: text a page shows as it is.
+std::string escape_name_for_markup(std::string_view bytes);
+
 // The bytes that escape_name turned into `text`.
 std::string unescape_name(std::string_view text);
 

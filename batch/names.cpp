@@ -4,6 +4,7 @@
 // different names never look the same (as they would with U+FFFD in place of every
 // byte that is not UTF-8).
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,38 @@ std::size_t character_length(std::string_view text) {
   return length;
 }
 
+// Whether the valid character of `length` bytes at the start of `text` is one that
+// HTML takes as a control or a non-character: C0 and C1 controls, DEL, U+FDD0 to
+// U+FDEF, and the last two code points of each plane.
+bool hidden_in_markup(std::string_view text, std::size_t length) {
+  static constexpr unsigned char LEAD_BITS[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+  std::uint32_t code = static_cast<unsigned char>(text[0]) & LEAD_BITS[length];
+  for (std::size_t k = 1; k < length; ++k) code = code << 6 | (static_cast<unsigned char>(text[k]) & 0x3Fu);
+  return code < 0x20 || (code >= 0x7F && code <= 0x9F) || (code >= 0xFDD0 && code <= 0xFDEF) ||
+         (code & 0xFFFEu) == 0xFFFEu;
+}
+
+std::string escape(std::string_view bytes, bool markup) {
+  std::string text;
+  text.reserve(bytes.size());
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    const std::string_view rest = bytes.substr(at);
+    const std::size_t length = rest.front() == '\0' ? 0 : character_length(rest);
+    const bool backslash_x = rest.size() > 1 && rest[0] == '\\' && rest[1] == 'x';
+    const std::size_t escaped = length == 0 || backslash_x ? 1 : markup && hidden_in_markup(rest, length) ? length : 0;
+    for (std::size_t k = 0; k < escaped; ++k) {
+      const auto byte = static_cast<unsigned char>(rest[k]);
+      text += "\\x";
+      text += HEX[byte >> 4];
+      text += HEX[byte & 0xF];
+    }
+    if (escaped == 0) text.append(rest.substr(0, length));
+    at += escaped > 0 ? escaped : length;
+  }
+  return text;
+}
+
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
@@ -46,27 +79,9 @@ int hex_value(char c) {
 
 }  // namespace
 
-std::string escape_name(std::string_view bytes) {
-  std::string text;
-  text.reserve(bytes.size());
-  std::size_t at = 0;
-  while (at < bytes.size()) {
-    const std::string_view rest = bytes.substr(at);
-    const std::size_t length = rest.front() == '\0' ? 0 : character_length(rest);
-    const bool backslash_x = rest.size() > 1 && rest[0] == '\\' && rest[1] == 'x';
-    if (length == 0 || backslash_x) {
-      const auto byte = static_cast<unsigned char>(rest.front());
-      text += "\\x";
-      text += HEX[byte >> 4];
-      text += HEX[byte & 0xF];
-      ++at;
-    } else {
-      text.append(rest.substr(0, length));
-      at += length;
-    }
-  }
-  return text;
-}
+std::string escape_name(std::string_view bytes) { return escape(bytes, false); }
+
+std::string escape_name_for_markup(std::string_view bytes) { return escape(bytes, true); }
 
 std::string unescape_name(std::string_view text) {
   std::string bytes;

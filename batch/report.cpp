@@ -8,7 +8,6 @@
 
 #include <pugixml.hpp>
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -131,36 +130,6 @@ static_assert(free_of_markup(STYLE) && free_of_markup(SCRIPT), "written as they 
 // The elements HTML writes without an end tag.
 bool is_void(std::string_view name) { return name == "meta" || name == "wbr"; }
 
-// Text as the page shows it: as the table shows it (escape_name), and each character
-// that HTML takes as a control or a non-character (C0 and C1 controls, DEL, U+FDD0 to
-// U+FDEF, U+xFFFE and U+xFFFF) as \xHH per byte, which escape_name keeps for bytes.
-std::string shown(std::string_view raw) {
-  const std::string text = escape_name(raw);  // valid UTF-8 from here on
-  std::string out;
-  static constexpr char HEX[] = "0123456789ABCDEF";
-  for (std::size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const std::size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    std::uint32_t code = length == 1 ? lead : length == 2 ? lead & 0x1Fu : length == 3 ? lead & 0x0Fu : lead & 0x07u;
-    for (std::size_t k = 1; k < length && i + k < text.size(); ++k)
-      code = code << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3Fu);
-    const bool hidden = code < 0x20 || (code >= 0x7F && code <= 0x9F) || (code >= 0xFDD0 && code <= 0xFDEF) ||
-                        (code & 0xFFFEu) == 0xFFFEu;
-    for (std::size_t k = 0; k < length && i + k < text.size(); ++k) {
-      if (!hidden) {
-        out += text[i + k];
-        continue;
-      }
-      const auto byte = static_cast<unsigned char>(text[i + k]);
-      out += "\\x";
-      out += HEX[byte >> 4];
-      out += HEX[byte & 0xF];
-    }
-    i += length;
-  }
-  return out;
-}
-
 pugi::xml_node node(pugi::xml_node parent, const char* name,
                     std::initializer_list<std::pair<const char*, std::string>> attributes = {}) {
   pugi::xml_node element = parent.append_child(name);
@@ -275,8 +244,8 @@ void Report::add(const Row& row) {
     pugi::xml_node small = summary.append_copy(thumb);
     small.find_child_by_attribute("g", "class", "trace").append_attribute("id") = id.c_str();
     pugi::xml_node figure = node(details, "figure");
-    std::string caption = shown(row.file);
-    if (!row.profile.empty()) caption += " \xE2\x80\x94 " + shown(row.profile);
+    std::string caption = escape_name_for_markup(row.file);
+    if (!row.profile.empty()) caption += " \xE2\x80\x94 " + escape_name_for_markup(row.profile);
     caption += " \xE2\x80\x94 peak area " + (fields[7].empty() ? std::string("not computed") : fields[7]);
     add_text(figure, "figcaption", caption);
     pugi::xml_node large = figure.append_copy(full);
@@ -296,11 +265,11 @@ void Report::add(const Row& row) {
       if (row.misses_exact) add_text(cell, "span", "\xE2\x9A\x91 exact area", {{"class", "mark"}});
     } else if (column == "messages") {
       pugi::xml_node cell = node(tr, "td", {{"class", "messages"}});
-      for (const std::string& message : row.messages) add_text(cell, "div", shown(message));
+      for (const std::string& message : row.messages) add_text(cell, "div", escape_name_for_markup(message));
     } else if (is_number_column(k)) {
       add_text(tr, "td", fields[k]);
     } else {
-      add_text(tr, "td", shown(column == "file" ? row.file : row.profile), {{"class", column}});
+      add_text(tr, "td", escape_name_for_markup(column == "file" ? row.file : row.profile), {{"class", column}});
     }
   }
 }
@@ -324,11 +293,11 @@ std::string Report::page() const {
   }
   pugi::xml_node options = node(facts, "dl", {{"class", "options"}});
   for (const auto& [name, value] : p.info.options) {
-    add_text(options, "dt", shown(name));
-    add_text(options, "dd", shown(value));
+    add_text(options, "dt", escape_name_for_markup(name));
+    add_text(options, "dd", escape_name_for_markup(value));
   }
   add_text(summary, "h2", "Command");
-  add_text(summary, "code", shown(p.info.command_line), {{"class", "command"}});
+  add_text(summary, "code", escape_name_for_markup(p.info.command_line), {{"class", "command"}});
   close_empty_elements(doc);
 
   struct Collect : pugi::xml_writer {
