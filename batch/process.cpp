@@ -510,8 +510,9 @@ void run_profile(const std::string& file, std::size_t profile, const Settings& s
     results["peak_area"] = peak;
     const double exact = exact_integral(from, to, baseline, base_from, base_to);
     results["exact_area"] = exact;
-    results["misses_exact"] = misses_exact_area(peak, exact);
-    if (misses_exact_area(peak, exact))
+    const bool misses = misses_exact_area(peak, exact);
+    results["misses_exact"] = misses;
+    if (misses)
       after.push_back("peak_area is " + real_text(peak) + " but the exact area of the profile is " +
                       real_text(exact) +
                       ": the quadrature missed part of the profile, such as a narrow spike");
