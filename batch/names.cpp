@@ -9,42 +9,18 @@
 #include <string_view>
 
 #include "batch.h"
+#include "utf8.h"
 
 namespace batch {
 namespace {
 
 constexpr char HEX[] = "0123456789ABCDEF";
 
-// The length of the valid UTF-8 character at the start of `text` (1 to 4), or 0 when
-// its first byte starts none: overlong forms, surrogates and code points above
-// U+10FFFF are not valid.
-std::size_t character_length(std::string_view text) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-  else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-  else return 0;
-  if (lead == 0xE0) low = 0xA0;
-  if (lead == 0xED) high = 0x9F;
-  if (lead == 0xF0) low = 0x90;
-  if (lead == 0xF4) high = 0x8F;
-  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t k = 2; k < length; ++k)
-    if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
-  return length;
-}
-
 // Whether the valid character of `length` bytes at the start of `text` is one that
 // HTML takes as a control or a non-character: C0 and C1 controls, DEL, U+FDD0 to
 // U+FDEF, and the last two code points of each plane.
 bool hidden_in_markup(std::string_view text, std::size_t length) {
-  static constexpr unsigned char LEAD_BITS[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-  std::uint32_t code = static_cast<unsigned char>(text[0]) & LEAD_BITS[length];
-  for (std::size_t k = 1; k < length; ++k) code = code << 6 | (static_cast<unsigned char>(text[k]) & 0x3Fu);
+  const std::uint32_t code = utf8::code_point(text, length);
   return code < 0x20 || (code >= 0x7F && code <= 0x9F) || (code >= 0xFDD0 && code <= 0xFDEF) ||
          (code & 0xFFFEu) == 0xFFFEu;
 }
@@ -55,7 +31,7 @@ std::string escape(std::string_view bytes, bool markup) {
   std::size_t at = 0;
   while (at < bytes.size()) {
     const std::string_view rest = bytes.substr(at);
-    const std::size_t length = rest.front() == '\0' ? 0 : character_length(rest);
+    const std::size_t length = rest.front() == '\0' ? 0 : utf8::character_length(rest);
     const bool backslash_x = rest.size() > 1 && rest[0] == '\\' && rest[1] == 'x';
     const std::size_t escaped = length == 0 || backslash_x ? 1 : markup && hidden_in_markup(rest, length) ? length : 0;
     for (std::size_t k = 0; k < escaped; ++k) {

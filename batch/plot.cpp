@@ -6,8 +6,7 @@
 // pugixml, which escapes every text and attribute value.
 
 #include "batch.h"
-
-#include <locale.h>
+#include "utf8.h"
 
 #include <pugixml.hpp>
 
@@ -15,7 +14,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cwchar>
 #include <initializer_list>
 #include <utility>
 
@@ -193,37 +191,18 @@ std::string path_data(const std::vector<Point>& points, bool polygon) {
 }
 
 // The name as text XML allows: bytes that are not UTF-8 become U+FFFD one by one,
-// characters XML 1.0 forbids (most controls, surrogates, U+FFFE, U+FFFF) one for
-// one. The bytes are decoded under the C.UTF-8 locale, whatever the process's is.
+// characters XML 1.0 forbids (most controls, U+FFFE, U+FFFF) one for one.
 std::string xml_chars(const std::string& raw) {
-  // Without the locale (a C library older than its built-in one) only ASCII passes.
-  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{});
-  struct Scope {
-    locale_t previous = utf8 != locale_t{} ? uselocale(utf8) : locale_t{};
-    ~Scope() {
-      if (previous != locale_t{}) uselocale(previous);
-    }
-  } scope;
   std::string text;
   for (std::size_t i = 0; i < raw.size();) {
-    std::mbstate_t state{};
-    wchar_t c = 0;
-    std::size_t len = static_cast<std::size_t>(-1);
-    if (utf8 != locale_t{}) {
-      len = std::mbrtowc(&c, raw.data() + i, raw.size() - i, &state);
-    } else if (static_cast<unsigned char>(raw[i]) < 0x80) {
-      c = static_cast<wchar_t>(raw[i]);
-      len = 1;
-    }
-    const auto code = static_cast<std::uint32_t>(c);
-    // Not a character (NUL has length 0; the C library also takes 5- and 6-byte forms).
-    const bool decoded = len >= 1 && len <= 4 && code <= 0x10FFFF;
-    const bool allowed = code == 0x9 || code == 0xA || code == 0xD ||
-                         (code >= 0x20 && code <= 0xD7FF) || (code >= 0xE000 && code <= 0xFFFD) ||
-                         code >= 0x10000;
-    if (decoded && allowed) text.append(raw, i, len);
+    const std::string_view rest = std::string_view(raw).substr(i);
+    const std::size_t len = utf8::character_length(rest);
+    const std::uint32_t code = len > 0 ? utf8::code_point(rest, len) : 0;
+    const bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+                         (code >= 0xE000 && code <= 0xFFFD) || code >= 0x10000;
+    if (len > 0 && allowed) text.append(rest.substr(0, len));
     else text += "\xEF\xBF\xBD";
-    i += decoded ? len : 1;
+    i += len > 0 ? len : 1;
   }
   return text;
 }
