@@ -3,9 +3,6 @@
 // table row per file (CSV, TSV or JSON Lines), optional SVG plots.
 #pragma once
 
-#include <poll.h>
-#include <sys/stat.h>
-
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -168,28 +165,48 @@ Export parse_export(std::string_view name, std::string_view bytes, const ReadOpt
 // one directory at a time.
 Export read_export(const std::string& path, const ReadOptions& options);
 
-// Opens `path` for reading (no creation, no controlling terminal), or -1 with errno.
+// Opens `path` for reading (no creation, no controlling terminal, not inherited by
+// the workers), or -1 with errno. A name that is not valid UTF-8 is taken as the
+// system's own bytes (on Windows: text of the console's code page).
 int open_for_reading(const std::string& path);
+void close_file(int fd);
 
 // ---------------------------------------------------------------------------
-// Names of any length (paths.cpp)
+// Files as the system has them (files_posix.cpp, files_windows.cpp)
 // ---------------------------------------------------------------------------
 
-// Opens the directory `path` (relative to the directory `base`, or AT_FDCWD) with
-// O_PATH, one directory at a time when the name is longer than the system takes in
-// one call. -1 with errno.
-int open_directory_at(int base, std::string_view path);
+// Which file a name reaches: two names of the same file have the same identity.
+struct FileId {
+  std::uint64_t device = 0, number = 0;
+  auto operator<=>(const FileId&) const = default;
+};
+enum class FileKind { Regular, Directory, Other };
+struct FileInfo {
+  FileKind kind = FileKind::Other;
+  FileId id;
+  std::uint64_t size = 0;
+};
 
-// Opens the directory that holds the last name of `path` (relative to `base`) and
-// sets `last` to that name ("." when `path` ends with "/"). -1 with errno.
-int open_parent_at(int base, std::string_view path, std::string& last);
-int open_parent(const std::string& path, std::string& last);
+// What `path` reaches, links followed (a name of any length; one holding a NUL byte
+// names no file): 0, or errno.
+int file_info(const std::string& path, FileInfo& info);
+// What the open descriptor `fd` is: 0, or errno.
+int descriptor_info(int fd, FileInfo& info);
 
-// stat(2) of a name of any length; a name holding a NUL byte names no file.
-int stat_any(const std::string& path, struct stat& info);
+// The plot folder, open as the workers reach it (a descriptor where there is one,
+// else its full name).
+struct PlotFolder {
+  bool open = false;
+  int fd = -1;
+  std::string full_name;
+};
+
+// Makes the folder `path` when it is missing, then opens it: 0, or errno (ENOTDIR
+// when the name is taken by something else).
+int open_plot_folder(const std::string& path, bool make, PlotFolder& folder);
 
 // ---------------------------------------------------------------------------
-// The table's file (output_file.cpp)
+// The table's file (output_file_posix.cpp, output_file_windows.cpp)
 // ---------------------------------------------------------------------------
 
 // -o FILE. A regular FILE (or a new one) is written under a temporary name in its
@@ -207,14 +224,14 @@ class OutputFile {
   // Finds FILE's directory and the file at the end of its links; false with errno.
   bool locate(const std::string& path);
   bool exists() const { return exists_; }
-  // What FILE is (stat, links followed as the system follows them), when it exists.
-  const struct stat& info() const { return info_; }
-  // The directory that gets the file (O_PATH), and the file's name in it (the name
-  // as given, when FILE is written directly).
-  int directory() const { return dir_; }
+  // What FILE is (links followed as the system follows them), when it exists.
+  const FileInfo& info() const { return info_; }
+  // The directory that gets the file, and the file's name in it (the name as given,
+  // when FILE is written directly).
+  FileId folder() const { return folder_; }
   const std::string& name() const { return name_; }
   // True when FILE is replaced by a rename, false when it is written directly.
-  bool replaced() const;
+  bool replaced() const { return !direct_; }
   // The descriptor to write the table to: a new temporary file, or FILE itself when
   // it is not replaced (opening a named pipe waits for a reader). -1 with errno; an
   // existing FILE that the user may not write is refused with EACCES.
@@ -226,31 +243,45 @@ class OutputFile {
 
  private:
   std::string name_, temporary_;
+  std::string place_;  // the folder's full name, where it is not held open
   int dir_ = -1, fd_ = -1;
   bool exists_ = false;
   bool direct_ = false;  // written through its name, not replaced
-  struct stat info_ {};
+  FileInfo info_;
+  FileId folder_;
 };
 
 // ---------------------------------------------------------------------------
-// Signals and waiting (signals.cpp)
+// Ending signals, and writing (signals_posix.cpp, signals_windows.cpp)
 // ---------------------------------------------------------------------------
 
-// From here on SIGINT, SIGTERM, SIGHUP and SIGPIPE (each unless it was ignored or
-// blocked when the program started) and SIGCHLD are blocked, and let through only
-// inside wait_for, where their handlers just note them. Called again, does nothing.
+// At the program's start: the handling of its children and of its crashes that the
+// pool needs, whatever the program was started with.
+void prepare_process();
+
+// From here on the ending signals (SIGINT, SIGTERM, SIGHUP and SIGPIPE on POSIX
+// systems, each unless it was ignored or blocked when the program started; Ctrl+C,
+// Ctrl+Break and closing the console on Windows) are only noted, and seen when the
+// batch next waits or asks. Called again, does nothing.
 void hold_signals();
 
-// In a worker just forked: the signal handling the program started with.
-void release_signals();
-
-// ppoll(2) with the held signals let through: waits until one of `fds` is ready, a
-// signal arrives or `timeout` passes (nullptr: no limit).
-int wait_for(struct pollfd* fds, unsigned long count, const struct timespec* timeout);
-
-// The first of SIGINT, SIGTERM, SIGHUP and SIGPIPE that has arrived (one still
-// pending is let through first), or 0.
+// The first ending signal that has arrived (one still pending is let through first),
+// as its POSIX number (Ctrl+C is SIGINT, Ctrl+Break and closing SIGTERM), or 0.
 int ending_signal();
+
+// Writes `text` to `fd`, waiting while it takes no bytes, and stops at an ending
+// signal: 0, or errno (EINTR for the signal).
+int write_out(int fd, std::string_view text);
+
+// Reads up to `size` bytes of `fd`, waiting for a descriptor in non-blocking mode:
+// the count, 0 at its end, -1 with errno.
+long read_some(int fd, char* into, std::size_t size);
+
+// Whether `fd` is a terminal (a console).
+bool is_terminal(int fd);
+
+// The program's arguments as UTF-8 (on Windows as typed, whatever the code page).
+std::vector<std::string> program_arguments(int argc, char** argv);
 
 // ---------------------------------------------------------------------------
 // Names as text (names.cpp)
@@ -281,8 +312,8 @@ struct Settings {
   float from = 0, to = 0;  // the window, when given
   bool linear_baseline = false;
   ReadOptions read;
-  std::string plot_dir;  // as given, for messages
-  int plot_dir_fd = -1;  // the plot directory, open; -1: no plots
+  std::string plot_dir;     // as given, for messages
+  PlotFolder plot_folder;   // not open: no plots
   double timeout = 0;    // seconds a profile's task may take; 0: no limit
   bool report = false;   // each row brings its plot for the report page
 };
@@ -323,7 +354,7 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
 
 // A worker of the pool: serves the tasks its parent sends over the channel it holds
 // as standard input, until the channel closes. Returns the exit status.
-int run_worker();
+int run_worker(int argc, char** argv);
 
 // One task, run in the calling process: reads the file, loads profile number
 // `profile` (0-based) into the point tables, integrates like the dialogue does (and

@@ -1,11 +1,6 @@
 // The first step of reading an export: its bytes as UTF-8 text. Instrument software
 // on lab PCs writes UTF-16 as often as UTF-8, and 8-bit code pages in its headers.
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -13,6 +8,7 @@
 #include <string>
 
 #include "reading.h"
+#include "system.h"
 
 namespace batch::reading {
 namespace {
@@ -153,24 +149,23 @@ std::string shown(std::string_view text, std::size_t limit) {
 }
 
 FileText::~FileText() {
-  if (map_ != nullptr) ::munmap(map_, map_size_);
+  if (map_ != nullptr) unmap_file(map_, map_size_);
 }
 
 std::string FileText::load(const std::string& path) {
   const int fd = open_for_reading(path);
   if (fd < 0) return std::string("cannot open: ") + std::strerror(errno);
-  struct stat info {};
-  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-  if (regular && info.st_size > 0 && static_cast<std::size_t>(info.st_size) <= FILE_LIMIT) {
+  FileInfo info;
+  const bool regular = descriptor_info(fd, info) == 0 && info.kind == FileKind::Regular;
+  if (regular && info.size > 0 && info.size <= FILE_LIMIT) {
     // All its pages at once: a file is read from end to end.
-    const auto size = static_cast<std::size_t>(info.st_size);
-    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-    if (map != MAP_FAILED) {
-      ::close(fd);
-      const std::string_view bytes(static_cast<const char*>(map), size);
+    const auto size = static_cast<std::size_t>(info.size);
+    if (const char* map = map_file(fd, size)) {
+      close_file(fd);
+      const std::string_view bytes(map, size);
       if (looks_like_utf16(bytes.substr(0, 128))) {
         owned_ = utf16_text(bytes);
-        ::munmap(map, size);
+        unmap_file(map, size);
         text_ = owned_;
       } else {
         map_ = map, map_size_ = size;
@@ -179,7 +174,7 @@ std::string FileText::load(const std::string& path) {
       return {};
     }
   }
-  ::close(fd);
+  close_file(fd);
   std::string bytes;
   const std::string failure = read_file(path, bytes);
   owned_ = decode_text(std::move(bytes));
@@ -190,15 +185,17 @@ std::string FileText::load(const std::string& path) {
 std::string read_file(const std::string& path, std::string& bytes) {
   const int fd = open_for_reading(path);
   if (fd < 0) return std::string("cannot open: ") + std::strerror(errno);
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
-    ::close(fd);
+  FileInfo info;
+  const bool known = descriptor_info(fd, info) == 0;
+  if (known && info.kind == FileKind::Directory) {
+    close_file(fd);
     return "is a directory";
   }
   constexpr std::size_t BLOCK = 1 << 16;
   // Room for the whole file and one more block, so that the read that finds its end
   // does not move it.
-  if (S_ISREG(info.st_mode)) bytes.reserve(static_cast<std::size_t>(std::min<off_t>(info.st_size, FILE_LIMIT)) + BLOCK);
+  if (known && info.kind == FileKind::Regular)
+    bytes.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(info.size, FILE_LIMIT)) + BLOCK);
   // Reading stops early where the text can already not be read: at a NUL byte of a
   // file that is not UTF-16, or a block deep into a line longer than the limit (the
   // line step gives the verdict on what was read); the rest would only take memory.
@@ -212,9 +209,8 @@ std::string read_file(const std::string& path, std::string& bytes) {
     }
     const std::size_t had = bytes.size();
     bytes.resize(had + BLOCK);
-    const ssize_t n = ::read(fd, bytes.data() + had, BLOCK);
-    bytes.resize(had + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
-    if (n < 0 && errno == EINTR) continue;
+    const long n = read_some(fd, bytes.data() + had, BLOCK);
+    bytes.resize(had + static_cast<std::size_t>(std::max<long>(n, 0)));
     if (n < 0) {
       failure = std::string("cannot read: ") + std::strerror(errno);
       break;
@@ -229,7 +225,7 @@ std::string read_file(const std::string& path, std::string& bytes) {
     checked = bytes.size();
     if (bytes.size() - line_start > LINE_LIMIT + BLOCK) break;
   }
-  ::close(fd);
+  close_file(fd);
   return failure;
 }
 
@@ -241,41 +237,3 @@ std::string quoted(std::string_view text, std::size_t limit) {
 }
 
 }  // namespace batch::reading
-
-namespace batch {
-
-int open_for_reading(const std::string& path) {
-  // Opened without blocking, so that a named pipe without a writer reads as empty
-  // instead of holding up the run; reads then block as usual.
-  constexpr int FLAGS = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  int fd = -1;
-  if (path.size() < PATH_MAX) {
-    fd = ::open(path.c_str(), FLAGS);
-  } else {
-    // A name longer than the system takes in one call: one directory at a time.
-    int dir = path.front() == '/' ? ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC) : AT_FDCWD;
-    std::size_t pos = 0;
-    for (;;) {
-      while (pos < path.size() && path[pos] == '/') ++pos;
-      std::size_t end = path.find('/', pos);
-      const std::string part = path.substr(pos, end == std::string::npos ? end : end - pos);
-      while (end != std::string::npos && end < path.size() && path[end] == '/') ++end;
-      const bool last = end == std::string::npos || end == path.size();
-      const int next = ::openat(dir, part.empty() ? "." : part.c_str(),
-                                last ? FLAGS : O_PATH | O_DIRECTORY | O_CLOEXEC);
-      const int saved = errno;
-      if (dir != AT_FDCWD) ::close(dir);
-      errno = saved;
-      if (next < 0 || last) {
-        fd = next;
-        break;
-      }
-      dir = next;
-      pos = end;
-    }
-  }
-  if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  return fd;
-}
-
-}  // namespace batch

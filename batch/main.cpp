@@ -2,11 +2,6 @@
 // Exit status: 0 when every file is ok, 1 when any file has an error (or the table
 // cannot be written), 2 for a usage error, 128 + N when signal N ended the run.
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cerrno>
@@ -22,6 +17,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "batch.h"
@@ -39,12 +35,12 @@ constexpr int EXIT_USAGE = 2;
 // The longest name a --files-from list may hold: far beyond any name the system
 // resolves, yet a bound on what a list without line ends (a binary file, a device
 // such as /dev/zero) makes the program keep.
-constexpr std::size_t LONGEST_LISTED_NAME = std::size_t{PATH_MAX} * 16;
+constexpr std::size_t LONGEST_LISTED_NAME = std::size_t{4096} * 16;
 
 // The names of a --files-from list: one per line, CR LF accepted, empty lines skipped.
 // Only the line being read is kept besides the names.
 void add_listed_names(const std::string& list, std::vector<std::string>& files) {
-  const int fd = list == "-" ? STDIN_FILENO : batch::open_for_reading(list);
+  const int fd = list == "-" ? 0 : batch::open_for_reading(list);
   if (fd < 0) usage_error("--files-from " + list + ": " + std::strerror(errno));
   std::string name;
   std::size_t line = 1;
@@ -61,14 +57,7 @@ void add_listed_names(const std::string& list, std::vector<std::string>& files) 
   };
   char block[1 << 16];
   for (;;) {
-    const ssize_t n = ::read(fd, block, sizeof block);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) {
-      // Standard input in non-blocking mode: wait for more.
-      pollfd ready{fd, POLLIN, 0};
-      ::poll(&ready, 1, -1);
-      continue;
-    }
+    const long n = batch::read_some(fd, block, sizeof block);
     if (n < 0) usage_error("--files-from " + list + ": " + std::strerror(errno));
     if (n == 0) break;
     const char* at = block;
@@ -84,15 +73,14 @@ void add_listed_names(const std::string& list, std::vector<std::string>& files) 
       at = stop + 1;
     }
   }
-  if (fd != STDIN_FILENO) ::close(fd);
+  if (fd != 0) batch::close_file(fd);
   end_line();
 }
 
-// Whether the data file `file` is the file `target` (same device and inode).
-bool same_file(const std::string& file, const struct stat& target) {
-  struct stat info;
-  return batch::stat_any(file, info) == 0 && info.st_dev == target.st_dev &&
-         info.st_ino == target.st_ino;
+// Whether the data file `file` is the file `target`.
+bool same_file(const std::string& file, const batch::FileInfo& target) {
+  batch::FileInfo info;
+  return batch::file_info(file, info) == 0 && info.id == target.id;
 }
 
 float window_end(const std::string& option, const std::string& text, bool decimal_comma) {
@@ -116,31 +104,13 @@ double seconds(const std::string& option, const std::string& text) {
   return value;
 }
 
-// Writes the table with write(2), keeping on after a failure only to finish the rows.
-// Each piece waits until poll says the descriptor takes bytes (a regular file always
-// does) and is at most PIPE_BUF bytes, which a pipe then takes without blocking: the
-// ending signals are let through while the reader is slow, and a descriptor in
-// non-blocking mode gets every row. An ending signal stops the writing.
+// Writes the table (batch::write_out), keeping on after a failure only to finish the
+// rows. An ending signal stops the writing.
 class Output {
  public:
   explicit Output(int fd) : fd_(fd) {}
   void write(const std::string& text) {
-    std::size_t done = 0;
-    while (failed_ == 0 && done < text.size()) {
-      pollfd ready{fd_, POLLOUT, 0};
-      const int n = batch::wait_for(&ready, 1, nullptr);
-      if (batch::ending_signal() != 0) {
-        failed_ = EINTR;
-        break;
-      }
-      if (n < 0 && errno != EINTR) failed_ = errno;
-      if (n <= 0) continue;
-      const std::size_t piece = std::min<std::size_t>(text.size() - done, PIPE_BUF);
-      const ssize_t written = ::write(fd_, text.data() + done, piece);
-      if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-      if (written <= 0) failed_ = written < 0 ? errno : EIO;
-      else done += static_cast<std::size_t>(written);
-    }
+    if (failed_ == 0) failed_ = batch::write_out(fd_, text);
   }
   int failed() const { return failed_; }
 
@@ -186,7 +156,7 @@ class Progress {
  private:
   static void put(std::string_view text) {
     // A terminal takes a short line at once; a failure only loses the line.
-    if (::write(STDERR_FILENO, text.data(), text.size()) < 0) return;
+    std::fwrite(text.data(), 1, text.size(), stderr);
   }
   std::size_t total_, errors_ = 0;
   Clock::time_point start_, last_{};
@@ -197,16 +167,15 @@ class Progress {
 // the data files (whatever the name), or an .svg file in the plot folder, where a plot
 // may take its name (the plots' names are only known as the files load).
 void locate_output(batch::OutputFile& place, const std::string& option, const std::string& path,
-                   const std::vector<std::string>& files, const struct stat* plot_folder,
+                   const std::vector<std::string>& files, const batch::FileInfo* plot_folder,
                    const std::string& plot_dir) {
   if (!place.locate(path)) usage_error(option + " " + path + ": " + std::strerror(errno));
-  if (place.exists() && S_ISDIR(place.info().st_mode)) usage_error(option + " " + path + ": " + std::strerror(EISDIR));
+  if (place.exists() && place.info().kind == batch::FileKind::Directory)
+    usage_error(option + " " + path + ": " + std::strerror(EISDIR));
   for (const std::string& file : files)
     if (file == path || (place.exists() && same_file(file, place.info())))
       usage_error(option + " " + path + " is one of the data files");
-  struct stat folder;
-  if (plot_folder != nullptr && place.name().ends_with(".svg") && ::fstat(place.directory(), &folder) == 0 &&
-      folder.st_dev == plot_folder->st_dev && folder.st_ino == plot_folder->st_ino)
+  if (plot_folder != nullptr && place.name().ends_with(".svg") && place.folder() == plot_folder->id)
     usage_error(option + " " + path + " is an .svg file in the --plot folder " + plot_dir);
 }
 
@@ -223,11 +192,11 @@ std::string shell_quoted(std::string_view arg) {
 
 // The command line as the report shows it: without -j and -q, which change no result,
 // so that the page is the same for any number of workers.
-std::string shown_command(int argc, char** argv) {
+std::string shown_command(const std::vector<std::string>& args) {
   std::string line = "quintolex-batch";
   bool options = true;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
     if (options && (arg == "-j" || arg == "--jobs")) {
       ++i;
       continue;
@@ -244,11 +213,10 @@ std::string shown_command(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A parent may leave SIGCHLD ignored across exec; the workers could then not be
-  // waited for.
-  ::signal(SIGCHLD, SIG_DFL);
+  batch::prepare_process();
   // A worker of the pool, started by quintolex-batch itself.
-  if (argc == 2 && std::strcmp(argv[1], "--worker") == 0) return batch::run_worker();
+  if (argc >= 2 && std::strcmp(argv[1], "--worker") == 0) return batch::run_worker(argc, argv);
+  const std::vector<std::string> args = batch::program_arguments(argc, argv);
   CLI::App app{
       "Integrates the piecewise-linear concentration profile of each data file like\n"
       "quintolex does and writes one table row per profile (a file's block of data, or\n"
@@ -262,7 +230,7 @@ int main(int argc, char** argv) {
                       files_from, timeout_text;
   bool decimal_comma = false, sort = false, quiet = false;
   std::string time_column, value_column, group_column, section, missing = "refuse";
-  int jobs = static_cast<int>(std::max(1L, ::sysconf(_SC_NPROCESSORS_ONLN)));
+  int jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   app.add_option("FILE", files, "Data files: (time, concentration) pairs, a pair per line");
   app.add_option("-o,--output", output, "Write the table to FILE (default: standard output)")
       ->type_name("FILE");
@@ -325,12 +293,14 @@ int main(int argc, char** argv) {
                "No progress line (otherwise shown on standard error when it is a terminal)");
   app.set_version_flag("--version", std::string("quintolex-batch ") + driver::VERSION);
   try {
-    app.parse(argc, argv);
+    // CLI11 takes the arguments last first, without the program's name.
+    std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
+    app.parse(reversed);
   } catch (const CLI::ParseError& e) {
     // The help and the version are the program's output, checked as the table is.
     std::ostringstream text;
     if (app.exit(e, text, std::cerr) != 0) return EXIT_USAGE;
-    Output out(STDOUT_FILENO);
+    Output out(1);
     out.write(text.str());
     if (out.failed() == 0) return 0;
     std::cerr << "quintolex-batch: cannot write to standard output: " << std::strerror(out.failed())
@@ -358,27 +328,27 @@ int main(int argc, char** argv) {
   if (files.empty()) usage_error("no data files given");
 
   // Every check comes before anything is created or written.
-  struct stat plot_info {};
+  batch::FileInfo plot_info;
   bool plot_exists = false;
   if (!plot_dir.empty()) {
     settings.plot_dir = plot_dir;
-    if (batch::stat_any(plot_dir, plot_info) == 0) {
-      if (!S_ISDIR(plot_info.st_mode)) usage_error("--plot " + plot_dir + ": not a directory");
+    if (const int failure = batch::file_info(plot_dir, plot_info); failure == 0) {
+      if (plot_info.kind != batch::FileKind::Directory) usage_error("--plot " + plot_dir + ": not a directory");
       plot_exists = true;
-    } else if (errno != ENOENT) {
-      usage_error("--plot " + plot_dir + ": " + std::strerror(errno));
+    } else if (failure != ENOENT) {
+      usage_error("--plot " + plot_dir + ": " + std::strerror(failure));
     }
   }
 
   // The table never takes the place of a data file, whatever name reaches it.
   const bool to_file = !output.empty() && output != "-";
   batch::OutputFile target;
-  const struct stat* plot_folder = plot_exists ? &plot_info : nullptr;
+  const batch::FileInfo* plot_folder = plot_exists ? &plot_info : nullptr;
   if (to_file) {
     locate_output(target, "--output", output, files, plot_folder, plot_dir);
   } else {
-    struct stat info;
-    if (::fstat(STDOUT_FILENO, &info) == 0 && S_ISREG(info.st_mode))
+    batch::FileInfo info;
+    if (batch::descriptor_info(1, info) == 0 && info.kind == batch::FileKind::Regular)
       for (const std::string& file : files)
         if (same_file(file, info)) usage_error("standard output is the data file " + file);
   }
@@ -389,25 +359,20 @@ int main(int argc, char** argv) {
   if (to_report) {
     if (report_path == "-") usage_error("--report -: the page goes to a file, the table to standard output");
     locate_output(report_target, "--report", report_path, files, plot_folder, plot_dir);
-    struct stat info, folder, table_folder;
+    batch::FileInfo info;
     const bool same_file_as_table =
-        to_file ? report_target.exists() && target.exists() &&
-                      report_target.info().st_dev == target.info().st_dev &&
-                      report_target.info().st_ino == target.info().st_ino
-                : report_target.exists() && ::fstat(STDOUT_FILENO, &info) == 0 &&
-                      info.st_dev == report_target.info().st_dev && info.st_ino == report_target.info().st_ino;
+        to_file ? report_target.exists() && target.exists() && report_target.info().id == target.info().id
+                : report_target.exists() && batch::descriptor_info(1, info) == 0 && info.id == report_target.info().id;
     // A file yet to be made: the same name in the same folder.
     const bool same_name_as_table =
-        to_file && report_target.name() == target.name() && ::fstat(report_target.directory(), &folder) == 0 &&
-        ::fstat(target.directory(), &table_folder) == 0 && folder.st_dev == table_folder.st_dev &&
-        folder.st_ino == table_folder.st_ino;
+        to_file && report_target.name() == target.name() && report_target.folder() == target.folder();
     const bool same_as_table = same_file_as_table || same_name_as_table;
     if (same_as_table) usage_error("--report " + report_path + " is where the table goes");
   }
 
   // A device or a named pipe is opened while a signal still ends the program at once:
   // the opening may wait (for a reader), and nothing is made that needs removing.
-  int out_fd = STDOUT_FILENO;
+  int out_fd = 1;
   if (to_file && !target.replaced() && (out_fd = target.open()) < 0)
     usage_error("--output " + output + ": " + std::strerror(errno));
   int report_fd = -1;
@@ -423,23 +388,13 @@ int main(int argc, char** argv) {
     target.discard();
     usage_error("--report " + report_path + ": " + std::strerror(failure));
   }
-  if (!plot_dir.empty() && !plot_exists) {
-    struct stat info;
-    int failure = 0;
-    if (::mkdir(plot_dir.c_str(), 0777) != 0 && errno != EEXIST) failure = errno;
-    else if (::stat(plot_dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) failure = ENOTDIR;
-    if (failure != 0) {
+  // The plots are written and named relative to the folder as it is now.
+  if (!plot_dir.empty()) {
+    if (const int failure = batch::open_plot_folder(plot_dir, !plot_exists, settings.plot_folder)) {
       target.discard();
       report_target.discard();
       usage_error("--plot " + plot_dir + ": " + std::strerror(failure));
     }
-  }
-  // The plots are written and named relative to the folder as it is now.
-  if (!plot_dir.empty() && (settings.plot_dir_fd = ::open(plot_dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) < 0) {
-    const int failure = errno;
-    target.discard();
-    report_target.discard();
-    usage_error("--plot " + plot_dir + ": " + std::strerror(failure));
   }
 
   const batch::Format table_format = format == "tsv"    ? batch::Format::Tsv
@@ -450,7 +405,7 @@ int main(int argc, char** argv) {
   if (to_report) {
     batch::ReportInfo info;
     info.files = files.size();
-    info.command_line = shown_command(argc, argv);
+    info.command_line = shown_command(args);
     info.version = driver::VERSION;
     const auto given = [&](const char* option, const std::string& value, const std::string& otherwise) {
       return app.count(option) > 0 ? value : otherwise;
@@ -477,8 +432,8 @@ int main(int argc, char** argv) {
   bool all_ok = true;
   int signal = 0;
   std::optional<Progress> progress;
-  if (!quiet && ::isatty(STDERR_FILENO)) progress.emplace(files.size());
-  const bool rows_on_terminal = ::isatty(out_fd) != 0;
+  if (!quiet && batch::is_terminal(2)) progress.emplace(files.size());
+  const bool rows_on_terminal = batch::is_terminal(out_fd);
   std::function<void(std::size_t)> show_progress;
   if (progress) show_progress = [&](std::size_t done) { progress->update(done); };
   try {

@@ -6,7 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "workers.h"
+#include "posix.h"
 
 namespace batch {
 

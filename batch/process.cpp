@@ -5,12 +5,6 @@
 // worker waits on the parent, and it can still be read after its worker died.
 // Whatever way a task ends (results, a FATAL stop, a trap, a crash), it gets a row.
 
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -28,6 +22,7 @@
 
 #include "batch.h"
 #include "reading.h"
+#include "system.h"
 #include "workers.h"
 #include "console.h"
 #include "errors.h"
@@ -43,10 +38,6 @@ Row::Row()
 namespace {
 
 using nlohmann::json;
-
-// A worker's descriptors (workers.h): its results and its plot directory.
-constexpr int WORKER_RESULTS = 3;
-constexpr int WORKER_PLOT_DIR = 4;
 
 // ---------------------------------------------------------------------------
 // The worker's side
@@ -99,13 +90,7 @@ json with_texts(const json& value, std::string (*convert)(std::string_view)) {
 void write_record(int fd, const json& record) {
   const std::string text =
       with_texts(record, escape_name).dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) ::_exit(3);
-    done += static_cast<std::size_t>(n);
-  }
+  if (!write_all(fd, text)) std::_Exit(3);
 }
 
 std::string real_text(double value) {
@@ -126,25 +111,9 @@ std::string plot_error;
 // Writes the plot under its temporary name in the plot directory: a fresh regular
 // file, never a link or anything that was there before. The parent gives it its
 // name when the row is written.
-void write_plot(int dir_fd, const std::string& temporary, const PlotData& plot) {
-  const std::string svg = render_svg(plot);
-  ::unlinkat(dir_fd, temporary.c_str(), 0);  // a leftover of an earlier run of this pid
-  const int fd = ::openat(dir_fd, temporary.c_str(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
-  bool ok = fd >= 0;
-  std::size_t done = 0;
-  while (ok && done < svg.size()) {
-    const ssize_t n = ::write(fd, svg.data() + done, svg.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<std::size_t>(n);
-  }
-  const int saved = errno;
-  if (fd >= 0 && ::close(fd) != 0 && ok) ok = false;
-  if (!ok) {
-    ::unlinkat(dir_fd, temporary.c_str(), 0);
-    plot_error = std::string("plot not written: ") + std::strerror(saved);
-  }
+void write_plot(const PlotFolder& folder, const std::string& temporary, const PlotData& plot) {
+  if (const int failure = write_new_file(folder, temporary, render_svg(plot)))
+    plot_error = std::string("plot not written: ") + std::strerror(failure);
 }
 
 void finish(int result_fd, json record) {
@@ -157,22 +126,6 @@ void finish(int result_fd, json record) {
 // ---------------------------------------------------------------------------
 // The parent
 // ---------------------------------------------------------------------------
-
-std::string read_all(int fd) {
-  std::string bytes;
-  struct stat info;
-  if (::fstat(fd, &info) != 0) return bytes;
-  bytes.resize(static_cast<std::size_t>(info.st_size));
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  bytes.resize(done);
-  return bytes;
-}
 
 // A worker of the pool and the task it holds, if any.
 struct Worker {
@@ -194,7 +147,7 @@ float real_field(const json& record, const char* key) {
 Row collect(const std::string& file, const Worker& worker, int status, double timeout, json& merged) {
   Row row;
   row.file = file;
-  const std::string results = read_all(worker.process.result_fd);
+  const std::string results = read_task_file(worker.process, TaskFile::Results);
   merged = json::object();
   std::size_t start = 0;
   while (start < results.size()) {
@@ -219,26 +172,26 @@ Row collect(const std::string& file, const Worker& worker, int status, double ti
   if (merged.contains("report_plot")) row.report_plot = merged["report_plot"].get<std::string>();
 
   const std::vector<std::string> shown =
-      console_messages(read_all(worker.process.out_fd), read_all(worker.process.err_fd));
+      console_messages(read_task_file(worker.process, TaskFile::Console),
+                       read_task_file(worker.process, TaskFile::Report));
   row.messages.insert(row.messages.end(), shown.begin(), shown.end());
   row.warning = std::any_of(shown.begin(), shown.end(),
                             [](const std::string& message) { return message.starts_with("WARNING "); });
   if (merged.contains("after"))
     for (const auto& note : merged["after"]) row.messages.push_back(note.get<std::string>());
   const bool done = merged.value("done", false);
-  const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0 && done;
+  const Ending ending = ending_of(status);
+  const bool finished = status == FINISHED && done;
   row.ok = finished && !merged.contains("error") && !merged.value("failed", false);
   if (merged.contains("error")) row.messages.push_back(merged["error"].get<std::string>());
-  if (worker.timed_out && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) {
+  if (worker.timed_out && ending.killed) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%g", timeout);
     row.messages.push_back(std::string("timed out after ") + seconds + " s");
-  } else if (WIFSIGNALED(status)) {
-    const int signal = WTERMSIG(status);
-    row.messages.push_back("crashed: signal " + std::to_string(signal) + " (" +
-                           strsignal(signal) + ")");
+  } else if (!ending.crash.empty()) {
+    row.messages.push_back(ending.crash);
   } else if (!finished && shown.empty() && !merged.contains("error")) {
-    row.messages.push_back("stopped with exit status " + std::to_string(WEXITSTATUS(status)));
+    row.messages.push_back("stopped with exit status " + std::to_string(ending.exit_status));
   }
   return row;
 }
@@ -278,8 +231,8 @@ class PlotNamer {
  public:
   PlotNamer(const Settings& settings, const std::vector<std::string>& files) : settings_(settings) {
     for (const std::string& file : files) {
-      struct stat info;
-      if (file.find('\0') == std::string::npos && stat_any(file, info) == 0) data_files_.emplace(info.st_dev, info.st_ino);
+      FileInfo info;
+      if (file_info(file, info) == 0) data_files_.insert(info.id);
     }
   }
 
@@ -294,23 +247,19 @@ class PlotNamer {
     for (int k = 1;; ++k) {
       name = base + (k == 1 ? "" : "~" + std::to_string(k)) + ".svg";
       if (taken_.count(name)) continue;
-      struct stat info;
-      if (::fstatat(settings_.plot_dir_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-          data_files_.count({info.st_dev, info.st_ino}))
-        continue;
+      FileInfo info;
+      if (entry_info(settings_.plot_folder, name, info) == 0 && data_files_.count(info.id)) continue;
       break;
     }
     taken_.insert(name);
-    struct stat info;
-    if (::fstatat(settings_.plot_dir_fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-        !S_ISREG(info.st_mode)) {
-      ::unlinkat(settings_.plot_dir_fd, temporary.c_str(), 0);
+    FileInfo info;
+    if (entry_info(settings_.plot_folder, name, info) == 0 && info.kind != FileKind::Regular) {
+      remove_entry(settings_.plot_folder, temporary);
       failed = true;
       return "plot not written: " + shown_dir + name + " is not a regular file";
     }
-    if (::renameat(settings_.plot_dir_fd, temporary.c_str(), settings_.plot_dir_fd, name.c_str()) != 0) {
-      const int saved = errno;
-      ::unlinkat(settings_.plot_dir_fd, temporary.c_str(), 0);
+    if (const int saved = rename_entry(settings_.plot_folder, temporary, name)) {
+      remove_entry(settings_.plot_folder, temporary);
       failed = true;
       return "plot not written: " + shown_dir + name + ": " + std::strerror(saved);
     }
@@ -324,7 +273,7 @@ class PlotNamer {
   bool taken_before(const std::string& name) const { return taken_.count(name) > 0; }
 
   const Settings& settings_;
-  std::set<std::pair<dev_t, ino_t>> data_files_;
+  std::set<FileId> data_files_;
   std::set<std::string> taken_;
 };
 
@@ -336,7 +285,8 @@ std::string settings_line(const Settings& settings) {
                      {"from", settings.from},
                      {"to", settings.to},
                      {"linear_baseline", settings.linear_baseline},
-                     {"plots", settings.plot_dir_fd >= 0},
+                     {"plots", settings.plot_folder.open},
+                     {"plot_folder", settings.plot_folder.full_name},
                      {"report", settings.report},
                      {"decimal_comma", read.decimal_comma},
                      {"time_column", read.time_column},
@@ -359,7 +309,8 @@ void configure_worker(std::string_view text) {
   settings.from = line.at("from").get<float>();
   settings.to = line.at("to").get<float>();
   settings.linear_baseline = line.at("linear_baseline").get<bool>();
-  settings.plot_dir_fd = line.at("plots").get<bool>() ? WORKER_PLOT_DIR : -1;
+  settings.plot_folder =
+      line.at("plots").get<bool>() ? worker_plot_folder(line.at("plot_folder").get<std::string>()) : PlotFolder{};
   settings.report = line.at("report").get<bool>();
   ReadOptions& read = settings.read;
   read.decimal_comma = line.at("decimal_comma").get<bool>();
@@ -400,8 +351,8 @@ void serve_task(std::string_view text) {
                 task.at("plot").get<std::string>(), WORKER_RESULTS);
   } catch (const std::exception& e) {
     const std::string report = std::string("quintolex-batch: ") + e.what() + "\n";
-    if (::write(STDERR_FILENO, report.data(), report.size()) < 0) ::_exit(3);
-    ::_exit(3);
+    write_all(2, report);
+    std::_Exit(3);
   }
 }
 
@@ -532,7 +483,7 @@ void run_profile(const std::string& file, std::size_t profile, const Settings& s
     plot.point_added = first_time > 0.0f;
     plot.added_c = C[1];
     if (settings.report) results["report_plot"] = render_report_plot(plot);
-    if (!plot_temporary.empty()) write_plot(settings.plot_dir_fd, plot_temporary, plot);
+    if (!plot_temporary.empty()) write_plot(settings.plot_folder, plot_temporary, plot);
     if (!plot_error.empty()) {
       after.push_back(plot_error);
       failed = true;
@@ -600,11 +551,9 @@ std::vector<Segment> profile_segments() {
 // The worker
 // ---------------------------------------------------------------------------
 
-int run_worker() {
-  struct stat info;
-  if (::fstat(0, &info) != 0 || !S_ISSOCK(info.st_mode)) {
-    static constexpr char text[] = "quintolex-batch: --worker is only for quintolex-batch's own use\n";
-    if (::write(STDERR_FILENO, text, sizeof text - 1) < 0) return 2;
+int run_worker(int argc, char** argv) {
+  if (!take_worker_place(argc, argv)) {
+    write_all(2, "quintolex-batch: --worker is only for quintolex-batch's own use\n");
     return 2;
   }
   return serve_channel(configure_worker, serve_task);
@@ -617,16 +566,11 @@ int run_worker() {
 int process_files(const std::vector<std::string>& files, const Settings& settings, int jobs,
                   const std::function<void(const Row&)>& emit,
                   const std::function<void(std::size_t)>& progress) {
-  // Four descriptors per worker: no more workers than the limit allows.
-  struct rlimit limit;
-  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
-    const long room = (static_cast<long>(limit.rlim_cur) - 32) / 4;
-    if (room < jobs) jobs = static_cast<int>(std::max(room, 1L));
-  }
-  const bool plots = settings.plot_dir_fd >= 0;
+  jobs = std::min(jobs, worker_limit());
+  const bool plots = settings.plot_folder.open;
   std::optional<PlotNamer> namer;
   if (plots) namer.emplace(settings, files);
-  const std::string temporary_prefix = ".quintolex-batch-" + std::to_string(::getpid()) + "-";
+  const std::string temporary_prefix = ".quintolex-batch-" + std::to_string(process_number()) + "-";
   const auto temporary_of = [&](std::size_t index, std::size_t profile) {
     return plots ? temporary_prefix + std::to_string(index) + "-" + std::to_string(profile) + ".svg.tmp"
                  : std::string();
@@ -672,12 +616,12 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
       end_worker(worker.process, true);
       close_task_files(worker.process);
       if (plots && worker.busy)
-        ::unlinkat(settings.plot_dir_fd, temporary_of(worker.index, worker.profile).c_str(), 0);
+        remove_entry(settings.plot_folder, temporary_of(worker.index, worker.profile));
     }
     workers.clear();
     for (const FileRows& file : done)
       for (const std::optional<Row>& r : file.rows)
-        if (r && !r->plot_temporary.empty()) ::unlinkat(settings.plot_dir_fd, r->plot_temporary.c_str(), 0);
+        if (r && !r->plot_temporary.empty()) remove_entry(settings.plot_folder, r->plot_temporary);
   };
   // The row of a worker's task, once the worker has finished it (status FINISHED) or
   // ended in it.
@@ -696,7 +640,7 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
     if (worker.profile < file.labels.size()) row.profile = file.labels[worker.profile];
     row.plot_temporary = records.value("plot", false) ? temporary_of(worker.index, worker.profile) : std::string();
     if (plots && row.plot_temporary.empty())
-      ::unlinkat(settings.plot_dir_fd, temporary_of(worker.index, worker.profile).c_str(), 0);
+      remove_entry(settings.plot_folder, temporary_of(worker.index, worker.profile));
     file.rows[worker.profile] = std::move(row);
     worker.busy = false;
     worker.timed_out = false;
@@ -732,7 +676,7 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
       if (idle == workers.end()) {
         if (workers.size() >= static_cast<std::size_t>(jobs)) break;
         Worker fresh;
-        if (!start_worker(fresh.process, settings.plot_dir_fd, configuration)) {
+        if (!start_worker(fresh.process, settings.plot_folder, configuration)) {
           // Out of processes or descriptors: wait for a running worker and try again.
           const int saved = errno;
           if (!workers.empty()) break;
@@ -744,7 +688,7 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
       Worker& worker = *idle;
       clear_task_files(worker.process);
       const json task = {{"file", files[index]}, {"profile", profile}, {"plot", temporary_of(index, profile)}};
-      if (!send_line(worker.process.channel, with_texts(task, escape_name).dump())) {
+      if (!send_line(worker.process, with_texts(task, escape_name).dump())) {
         // The worker had gone before it took the task: the task waits for another.
         const int saved = errno;
         end_worker(worker.process, true);
@@ -774,28 +718,22 @@ int process_files(const std::vector<std::string>& files, const Settings& setting
     for (Worker& worker : workers) {
       if (!timed || !worker.busy || worker.timed_out) continue;
       if (worker.deadline <= now) {
-        ::kill(worker.process.pid, SIGKILL);
+        kill_worker(worker.process);
         worker.timed_out = true;
       } else if (!wake || worker.deadline < *wake) {
         wake = worker.deadline;
       }
     }
     if (progress && (!wake || now + tick < *wake)) wake = now + tick;
-    timespec wait{};
-    if (wake) {
-      const auto left = std::max(*wake - now, Clock::duration::zero());
-      const auto whole = std::chrono::floor<std::chrono::seconds>(left);
-      wait.tv_sec = static_cast<time_t>(whole.count());
-      wait.tv_nsec = static_cast<long>(std::chrono::nanoseconds(left - whole).count());
-    }
-    std::vector<pollfd> ready;
-    for (const Worker& worker : workers) ready.push_back({worker.process.channel, POLLIN, 0});
-    wait_for(ready.data(), ready.size(), wake ? &wait : nullptr);
+    std::vector<const WorkerProcess*> waited;
+    for (const Worker& worker : workers) waited.push_back(&worker.process);
+    std::vector<char> ready;
+    wait_for_workers(waited, wake ? std::optional<std::chrono::nanoseconds>(*wake - now) : std::nullopt, ready);
     if (progress) progress(next_emit);
     for (std::size_t k = workers.size(); k-- > 0;) {
-      if (ready[k].revents == 0) continue;
+      if (!ready[k]) continue;
       Worker& worker = workers[k];
-      const int received = receive(worker.process.channel);
+      const int received = receive(worker.process);
       if (received < 0) continue;
       if (received > 0) {
         if (worker.busy) take_row(worker, FINISHED);

@@ -42,7 +42,7 @@ class FileText {
 
  private:
   std::string owned_;
-  void* map_ = nullptr;
+  const char* map_ = nullptr;
   std::size_t map_size_ = 0;
   std::string_view text_;
 };

@@ -4,12 +4,17 @@
 // through its own work: it sees the signal when it next waits or asks, ends its
 // children and removes its temporary file.
 
+#include <limits.h>
 #include <poll.h>
 #include <signal.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <string_view>
 
 #include "batch.h"
+#include "posix.h"
 
 namespace batch {
 namespace {
@@ -38,6 +43,12 @@ void install(int signal, void (*handler)(int)) {
 }
 
 }  // namespace
+
+void prepare_process() {
+  // A parent may leave SIGCHLD ignored across exec; the workers could then not be
+  // waited for.
+  ::signal(SIGCHLD, SIG_DFL);
+}
 
 void hold_signals() {
   if (held) return;
@@ -92,6 +103,27 @@ int ending_signal() {
     }
   }
   return arrived;
+}
+
+// Each piece waits until poll says the descriptor takes bytes (a regular file always
+// does) and is at most PIPE_BUF bytes, which a pipe then takes without blocking: the
+// ending signals are let through while the reader is slow, and a descriptor in
+// non-blocking mode gets every byte.
+int write_out(int fd, std::string_view text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    pollfd ready{fd, POLLOUT, 0};
+    const int n = wait_for(&ready, 1, nullptr);
+    if (ending_signal() != 0) return EINTR;
+    if (n < 0 && errno != EINTR) return errno;
+    if (n <= 0) continue;
+    const std::size_t piece = std::min<std::size_t>(text.size() - done, PIPE_BUF);
+    const ssize_t written = ::write(fd, text.data() + done, piece);
+    if (written < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+    if (written <= 0) return written < 0 ? errno : EIO;
+    done += static_cast<std::size_t>(written);
+  }
+  return 0;
 }
 
 }  // namespace batch

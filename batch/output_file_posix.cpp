@@ -17,6 +17,7 @@
 #include <string>
 
 #include "batch.h"
+#include "system.h"
 
 namespace batch {
 namespace {
@@ -39,17 +40,15 @@ bool read_link(int dir, const std::string& name, std::string& target) {
   }
 }
 
-}  // namespace
-
-OutputFile::~OutputFile() { discard(); }
-
-bool OutputFile::locate(const std::string& path) {
+// Finds the folder (dir_) and the name (name_) of the file that `path` reaches:
+// false with errno. `reached` is what the system reaches through the name.
+bool place_file(const std::string& path, int& dir_, std::string& name_, bool& exists_, bool& direct_,
+                struct stat& reached) {
   dir_ = open_parent(path, name_);
   if (dir_ < 0) return false;
-  // What the system reaches through the name, links and all.
-  exists_ = ::fstatat(dir_, name_.c_str(), &info_, 0) == 0;
+  exists_ = ::fstatat(dir_, name_.c_str(), &reached, 0) == 0;
   if (!exists_ && errno != ENOENT) return false;
-  if (exists_ && !S_ISREG(info_.st_mode)) {
+  if (exists_ && !S_ISREG(reached.st_mode)) {
     direct_ = true;
     return true;
   }
@@ -63,8 +62,7 @@ bool OutputFile::locate(const std::string& path) {
     if (!found || !S_ISLNK(entry.st_mode)) {
       // The place must be the file the system reaches: a link of the system's own,
       // such as /dev/stdout, may have text that leads elsewhere or nowhere.
-      const bool same = found ? exists_ && entry.st_dev == info_.st_dev &&
-                                    entry.st_ino == info_.st_ino
+      const bool same = found ? exists_ && entry.st_dev == reached.st_dev && entry.st_ino == reached.st_ino
                               : !exists_;
       if (!same) break;
       if (dir != dir_) {
@@ -96,15 +94,28 @@ bool OutputFile::locate(const std::string& path) {
   return true;
 }
 
-bool OutputFile::replaced() const { return !direct_; }
+}  // namespace
+
+OutputFile::~OutputFile() { discard(); }
+
+bool OutputFile::locate(const std::string& path) {
+  struct stat reached;
+  if (!place_file(path, dir_, name_, exists_, direct_, reached)) return false;
+  FileInfo folder;
+  if (exists_ && info_at(dir_, name_, true, info_) != 0) return false;
+  if (descriptor_info(dir_, folder) != 0) return false;
+  folder_ = folder.id;
+  return true;
+}
 
 int OutputFile::open() {
   // In a folder with the sticky bit (such as /tmp) only the owner of a file, or of the
   // folder, may rename onto it: another user's file that we may write is written.
   struct stat folder;
   const uid_t user = ::geteuid();
-  if (exists_ && !direct_ && user != 0 && ::fstat(dir_, &folder) == 0 &&
-      (folder.st_mode & S_ISVTX) != 0 && info_.st_uid != user && folder.st_uid != user)
+  struct stat file;
+  if (exists_ && !direct_ && user != 0 && ::fstat(dir_, &folder) == 0 && (folder.st_mode & S_ISVTX) != 0 &&
+      ::fstatat(dir_, name_.c_str(), &file, 0) == 0 && file.st_uid != user && folder.st_uid != user)
     direct_ = true;
   // A rename would replace a file that its owner keeps from being written.
   if (exists_ && replaced() && ::faccessat(dir_, name_.c_str(), W_OK, AT_EACCESS) != 0) return -1;
