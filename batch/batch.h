@@ -283,6 +283,10 @@ bool is_terminal(int fd);
 // The program's arguments as UTF-8 (on Windows as typed, whatever the code page).
 std::vector<std::string> program_arguments(int argc, char** argv);
 
+// A name from a --files-from list as the program takes names: on Windows, a name that
+// is not UTF-8 is text of the console's code page; elsewhere names are bytes.
+std::string listed_name(std::string bytes);
+
 // ---------------------------------------------------------------------------
 // Names as text (names.cpp)
 // ---------------------------------------------------------------------------

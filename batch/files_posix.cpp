@@ -174,6 +174,10 @@ bool is_terminal(int fd) { return ::isatty(fd) != 0; }
 
 std::vector<std::string> program_arguments(int argc, char** argv) { return {argv, argv + argc}; }
 
+std::string listed_name(std::string bytes) { return bytes; }
+
+bool separates_names(char c) { return c == '/'; }
+
 unsigned long long process_number() { return static_cast<unsigned long long>(::getpid()); }
 
 int open_plot_folder(const std::string& path, bool make, PlotFolder& folder) {

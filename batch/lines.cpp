@@ -72,14 +72,12 @@ std::string unreadable_line(std::string_view text) {
   const char* p = text.data();
   const char* const end = p + text.size();
   while (static_cast<std::size_t>(end - p) > LINE_LIMIT) {
-    const auto* lf = static_cast<const char*>(::memrchr(p, '\n', LINE_LIMIT + 1));
-    const auto* cr = static_cast<const char*>(::memrchr(p, '\r', LINE_LIMIT + 1));
-    const char* const last = lf == nullptr ? cr : cr == nullptr ? lf : std::max(lf, cr);
-    if (last == nullptr) {
+    const std::size_t last = std::string_view(p, LINE_LIMIT + 1).find_last_of("\r\n");
+    if (last == std::string_view::npos) {
       too_long = true;
       break;
     }
-    p = last + 1;
+    p += last + 1;
   }
   if (!any_nul && !too_long) return {};
   Lines lines(text);

@@ -51,7 +51,7 @@ void add_listed_names(const std::string& list, std::vector<std::string>& files) 
   const auto end_line = [&] {
     if (!name.empty() && name.back() == '\r') name.pop_back();
     if (name.size() > LONGEST_LISTED_NAME) too_long();
-    if (!name.empty()) files.push_back(name);
+    if (!name.empty()) files.push_back(batch::listed_name(name));
     name.clear();
     ++line;
   };

@@ -199,9 +199,9 @@ Row collect(const std::string& file, const Worker& worker, int status, double ti
 // The file name without its directories and its last extension.
 std::string stem_of(const std::string& file) {
   std::string name = file;
-  while (name.size() > 1 && name.back() == '/') name.pop_back();
-  const std::size_t slash = name.rfind('/');
-  if (slash != std::string::npos) name.erase(0, slash + 1);
+  while (name.size() > 1 && separates_names(name.back())) name.pop_back();
+  const auto slash = std::find_if(name.rbegin(), name.rend(), separates_names);
+  if (slash != name.rend()) name.erase(0, static_cast<std::size_t>(name.rend() - slash));
   const std::size_t dot = name.rfind('.');
   if (dot != std::string::npos && dot > 0) name.erase(dot);
   return name;
@@ -242,7 +242,7 @@ class PlotNamer {
                     bool& failed) {
     const std::string base = stem_of(file) + (label.empty() ? "" : "_" + label_part(label));
     const std::string shown_dir =
-        settings_.plot_dir + (settings_.plot_dir.back() == '/' ? "" : "/");
+        settings_.plot_dir + (separates_names(settings_.plot_dir.back()) ? "" : "/");
     std::string name;
     for (int k = 1;; ++k) {
       name = base + (k == 1 ? "" : "~" + std::to_string(k)) + ".svg";

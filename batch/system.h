@@ -26,6 +26,9 @@ int entry_info(const PlotFolder& folder, const std::string& name, FileInfo& info
 int rename_entry(const PlotFolder& folder, const std::string& from, const std::string& to);
 void remove_entry(const PlotFolder& folder, const std::string& name);
 
+// Whether `c` separates a folder's name from the names in it.
+bool separates_names(char c);
+
 // This process's number, for names of its own.
 unsigned long long process_number();
 
