@@ -175,11 +175,16 @@ void close_file(int fd);
 // Files as the system has them (files_posix.cpp, files_windows.cpp)
 // ---------------------------------------------------------------------------
 
-// Which file a name reaches: two names of the same file have the same identity.
+// Which file a name reaches: two names of the same file have the same identity. A
+// device of 0 is one the system did not tell (Wine, for a handle inherited from a
+// POSIX file); same_file then goes by the number alone.
 struct FileId {
-  std::uint64_t device = 0, number = 0;
+  std::uint64_t device = 0, number = 0, high = 0;
   auto operator<=>(const FileId&) const = default;
 };
+inline bool same_file(const FileId& a, const FileId& b) {
+  return a.number == b.number && a.high == b.high && (a.device == b.device || a.device == 0 || b.device == 0);
+}
 enum class FileKind { Regular, Directory, Other };
 struct FileInfo {
   FileKind kind = FileKind::Other;

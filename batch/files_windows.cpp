@@ -25,16 +25,17 @@ HANDLE handle_of(int fd) { return reinterpret_cast<HANDLE>(::_get_osfhandle(fd))
 
 FileInfo info_of(HANDLE handle) {
   FileInfo info;
-  BY_HANDLE_FILE_INFORMATION about{};
-  if (::GetFileType(handle) != FILE_TYPE_DISK || !::GetFileInformationByHandle(handle, &about)) {
-    info.kind = FileKind::Other;
+  FILE_ID_INFO id{};
+  FILE_STANDARD_INFO about{};
+  if (::GetFileType(handle) != FILE_TYPE_DISK ||
+      !::GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id) ||
+      !::GetFileInformationByHandleEx(handle, FileStandardInfo, &about, sizeof about))
     return info;
-  }
-  info.kind = (about.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FileKind::Directory : FileKind::Regular;
-  info.id = {about.dwVolumeSerialNumber,
-             (static_cast<std::uint64_t>(about.nFileIndexHigh) << 32) | about.nFileIndexLow};
-  if (info.kind == FileKind::Regular)
-    info.size = (static_cast<std::uint64_t>(about.nFileSizeHigh) << 32) | about.nFileSizeLow;
+  info.kind = about.Directory ? FileKind::Directory : FileKind::Regular;
+  info.id.device = id.VolumeSerialNumber;
+  std::memcpy(&info.id.number, id.FileId.Identifier, 8);
+  std::memcpy(&info.id.high, id.FileId.Identifier + 8, 8);
+  if (info.kind == FileKind::Regular) info.size = static_cast<std::uint64_t>(about.EndOfFile.QuadPart);
   return info;
 }
 
@@ -64,12 +65,14 @@ std::wstring system_name(std::string_view name) {
   const int length = ::MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), nullptr, 0);
   std::wstring wide(static_cast<std::size_t>(length), L'\0');
   ::MultiByteToWideChar(CP_UTF8, 0, name.data(), static_cast<int>(name.size()), wide.data(), length);
-  // Devices (NUL, CON) and names already in the system's own form stay as they are.
-  if (wide.starts_with(L"\\\\") || wide.size() < MAX_PATH - 12) return wide;
+  // Devices (NUL, CON) and names already in the system's own form stay as they are;
+  // so does a name whose full form the system takes without the prefix.
+  if (wide.starts_with(L"\\\\")) return wide;
   const DWORD room = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (room == 0) return wide;
+  if (room == 0 || room < MAX_PATH - 12) return wide;
   std::wstring full(room, L'\0');
   full.resize(::GetFullPathNameW(wide.c_str(), room, full.data(), nullptr));
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
   return L"\\\\?\\" + full;
 }
 

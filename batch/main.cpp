@@ -80,7 +80,7 @@ void add_listed_names(const std::string& list, std::vector<std::string>& files) 
 // Whether the data file `file` is the file `target`.
 bool same_file(const std::string& file, const batch::FileInfo& target) {
   batch::FileInfo info;
-  return batch::file_info(file, info) == 0 && info.id == target.id;
+  return batch::file_info(file, info) == 0 && batch::same_file(info.id, target.id);
 }
 
 float window_end(const std::string& option, const std::string& text, bool decimal_comma) {
@@ -175,7 +175,8 @@ void locate_output(batch::OutputFile& place, const std::string& option, const st
   for (const std::string& file : files)
     if (file == path || (place.exists() && same_file(file, place.info())))
       usage_error(option + " " + path + " is one of the data files");
-  if (plot_folder != nullptr && place.name().ends_with(".svg") && place.folder() == plot_folder->id)
+  if (plot_folder != nullptr && place.name().ends_with(".svg") &&
+      batch::same_file(place.folder(), plot_folder->id))
     usage_error(option + " " + path + " is an .svg file in the --plot folder " + plot_dir);
 }
 
@@ -361,11 +362,14 @@ int main(int argc, char** argv) {
     locate_output(report_target, "--report", report_path, files, plot_folder, plot_dir);
     batch::FileInfo info;
     const bool same_file_as_table =
-        to_file ? report_target.exists() && target.exists() && report_target.info().id == target.info().id
-                : report_target.exists() && batch::descriptor_info(1, info) == 0 && info.id == report_target.info().id;
+        to_file ? report_target.exists() && target.exists() &&
+                      batch::same_file(report_target.info().id, target.info().id)
+                : report_target.exists() && batch::descriptor_info(1, info) == 0 &&
+                      batch::same_file(info.id, report_target.info().id);
     // A file yet to be made: the same name in the same folder.
     const bool same_name_as_table =
-        to_file && report_target.name() == target.name() && report_target.folder() == target.folder();
+        to_file && report_target.name() == target.name() &&
+        batch::same_file(report_target.folder(), target.folder());
     const bool same_as_table = same_file_as_table || same_name_as_table;
     if (same_as_table) usage_error("--report " + report_path + " is where the table goes");
   }

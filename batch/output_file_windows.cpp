@@ -1,6 +1,7 @@
 // The table's file (-o FILE) on Windows. A new or regular FILE is written under a
 // temporary name in its folder and put in FILE's place by MoveFileExW once it is
-// complete; until then FILE keeps its previous contents. A device (NUL, CON) is
+// complete; until then FILE keeps its previous contents. A FILE reached through a link
+// is replaced where the link leads, so the link stays a link. A device (NUL, CON) is
 // written directly. A read-only FILE is refused, as the system would refuse to write
 // it.
 
@@ -33,6 +34,26 @@ std::wstring full_name_of(const std::wstring& name) {
   return full;
 }
 
+// The name of the file that `name` reaches, links followed; `name` when the system
+// cannot tell.
+std::wstring final_name_of(const std::wstring& name) {
+  const HANDLE file = ::CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return name;
+  std::wstring final(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = ::GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()), 0);
+    if (n == 0) final = name;
+    if (n == 0 || n < final.size()) {
+      if (n != 0) final.resize(n);
+      break;
+    }
+    final.resize(n + 1);
+  }
+  ::CloseHandle(file);
+  return final;
+}
+
 int open_descriptor(HANDLE handle) {
   const int fd = ::_open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
   if (fd < 0) {
@@ -58,7 +79,7 @@ bool OutputFile::locate(const std::string& path) {
     errno = failure;
     return false;
   }
-  const std::wstring full = full_name_of(given);
+  const std::wstring full = exists_ ? final_name_of(given) : full_name_of(given);
   std::wstring folder, name;
   split_full_name(full.empty() ? given : full, folder, name);
   place_ = utf8_of(folder);

@@ -14,6 +14,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <initializer_list>
 #include <utility>
 
@@ -52,8 +53,26 @@ std::string px(double v) { return number(std::clamp(v, -1e6, 1e6), std::chars_fo
 
 // One axis: the data range widened to whole ticks of a 1, 2 or 5 step. Ticks are
 // first*step, (first+1)*step, ..., lo and hi the outer ones.
+// 10^k by multiplications and a division, each rounded as IEEE arithmetic rounds it
+// (exact up to 10^22), so that every system gets the same bits, whatever its pow.
+double power_of_ten(int k) {
+  double p = 1;
+  for (int i = 0; i < std::abs(k); ++i) p *= 10;
+  return k < 0 ? 1 / p : p;
+}
+
+// The k with 10^k <= v < 10^(k+1) (v positive and finite), as power_of_ten has it:
+// log10 only gives the first guess, which a system's log10 may miss by one.
+int decimal_exponent(double v) {
+  int k = static_cast<int>(std::floor(std::log10(v)));
+  while (k < 308 && power_of_ten(k + 1) <= v) ++k;
+  while (k > -330 && power_of_ten(k) > v) --k;
+  return k;
+}
+
 struct Axis {
   double step, first, lo, hi;
+  int step_exp;  // the step is 1, 2 or 5 times 10^step_exp
 
   Axis(double min, double max, int ticks) {
     double mag = std::max(std::fabs(min), std::fabs(max));
@@ -63,9 +82,11 @@ struct Axis {
       max += mag == 0 ? 1 : pad;
     }
     double raw = (max - min) / ticks;
-    double decade = std::pow(10.0, std::floor(std::log10(raw)));
+    const int exponent = decimal_exponent(raw);
+    double decade = power_of_ten(exponent);
     double f = raw / decade;
     step = (f <= 1 ? 1 : f <= 2 ? 2 : f <= 5 ? 5 : 10) * decade;
+    step_exp = f <= 5 ? exponent : exponent + 1;
     first = std::floor(min / step);
     lo = first * step;
     hi = std::ceil(max / step) * step;
@@ -77,10 +98,9 @@ struct Axis {
   std::string label(int i) const {
     if (tick(i) == 0) return "0";
     double mag = std::max(std::fabs(lo), std::fabs(hi));
-    int step_exp = static_cast<int>(std::floor(std::log10(step) + 1e-9));
     if (mag < 1e6 && step >= 1e-4)
       return number(tick(i), std::chars_format::fixed, std::max(0, -step_exp));
-    int mag_exp = static_cast<int>(std::floor(std::log10(mag)));
+    int mag_exp = decimal_exponent(mag);
     return number(tick(i), std::chars_format::scientific, std::clamp(mag_exp - step_exp, 0, 16));
   }
   // Position of v between the pixel ends a (at lo) and b (at hi).

@@ -4,6 +4,7 @@
 // are then killed and the temporary files removed. A crash of the program is its own
 // status, not a dialog box.
 
+#include <fcntl.h>
 #include <io.h>
 
 #include <atomic>
@@ -30,7 +31,11 @@ BOOL WINAPI note_ending(DWORD event) {
 
 }  // namespace
 
-void prepare_process() { ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX); }
+void prepare_process() {
+  ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  // The table and the messages end their lines with LF, as documented, on every system.
+  for (const int fd : {0, 1, 2}) ::_setmode(fd, _O_BINARY);
+}
 
 HANDLE ending_event() {
   if (ended == nullptr) ended = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);

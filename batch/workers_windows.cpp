@@ -127,13 +127,14 @@ bool start_worker(WorkerProcess& worker, const PlotFolder&, const std::string& s
   PROCESS_INFORMATION process{};
   const BOOL started =
       ::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                       CREATE_SUSPENDED | DETACHED_PROCESS | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr,
+                       DETACHED_PROCESS | (listed ? EXTENDED_STARTUPINFO_PRESENT : 0), nullptr,
                        nullptr, &start.StartupInfo, &process);
   const DWORD error = ::GetLastError();
   if (listed) ::DeleteProcThreadAttributeList(start.lpAttributeList);
   if (!started) return fail(error);
+  // The worker waits for its settings, sent once it is in the job: should the batch
+  // end before, the worker finds its channel closed and ends too.
   if (job() != nullptr) ::AssignProcessToJobObject(job(), process.hProcess);
-  ::ResumeThread(process.hThread);
   ::CloseHandle(process.hThread);
   ::CloseHandle(theirs);
   // Later workers do not get this one's files.

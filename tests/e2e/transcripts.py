@@ -26,7 +26,7 @@ comment):
   env=NAME=VALUE               an environment variable (COMSPEC is otherwise removed)
   chmod=MODE PATH              after the files are in place; PATH . is the directory
   fifo=NAME TEXT               a named pipe whose writer sends TEXT (backslash escapes)
-  generate=NAME EXPRESSION     a file holding the value of a Python expression
+  generate=NAME EXPRESSION     a file holding the value of a Python expression (its folders made)
   limit=fsize BYTES            the largest file the program may write (outputs go through pipes)
 Files made by chmod, fifo, generate, held-fifo and symlink belong to the initial state of
 the directory. A checkout keeps no links, so in after/ a regular file holding
@@ -139,6 +139,7 @@ def run_case(case, programs, record=False):
                 env[name.partition("=")[0]] = value.partition("=")[2]
             elif key == "generate":
                 made = eval(text, {})
+                os.makedirs(os.path.dirname(os.path.join(work, name)), exist_ok=True)
                 with open(os.path.join(work, name), "wb") as out:
                     out.write(made.encode("latin-1") if isinstance(made, str) else made)
             elif key == "symlink":
