@@ -282,7 +282,7 @@ int write_out(int fd, std::string_view text);
 // the count, 0 at its end, -1 with errno.
 long read_some(int fd, char* into, std::size_t size);
 
-// Whether `fd` is a terminal (a console).
+// Whether `fd` is a terminal (a Windows console that takes escape sequences).
 bool is_terminal(int fd);
 
 // The program's arguments as UTF-8 (on Windows as typed, whatever the code page).

@@ -182,9 +182,14 @@ bool write_all(int fd, std::string_view bytes) {
 const char* map_file(int, std::size_t) { return nullptr; }
 void unmap_file(const char*, std::size_t) {}
 
+// A console that takes the progress line's escapes (erasing to the end of the line):
+// Windows 10 on, once asked to.
 bool is_terminal(int fd) {
   DWORD mode;
-  return ::GetConsoleMode(handle_of(fd), &mode) != 0;
+  const HANDLE console = handle_of(fd);
+  if (!::GetConsoleMode(console, &mode)) return false;
+  return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+         ::SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 std::vector<std::string> program_arguments(int argc, char** argv) {
