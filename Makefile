@@ -2,8 +2,8 @@
 # (press Enter at the prompt to take examples/peak.txt); `make test` builds and runs
 # every test: the suite in the ordinary build, the same suite built with the address
 # and undefined-behaviour sanitizers, a minute of fuzzing for each harness, and the
-# Windows build of the dialogue under Wine. All
-# of them install the Debian build packages first when some are missing.
+# Windows build of both programs under Wine. All of them install the Debian build
+# packages first when some are missing.
 # `make check` runs the ordinary suite alone.
 # `make mutate` (not part of `make test`) puts small faults into the libraries one
 # at a time and reports which of them the ordinary suite misses; see tools/mutate.py.
@@ -41,8 +41,8 @@ check-sanitized: deps
 fuzz: deps
 	FUZZ_BUILD=$(BUILD)-fuzz FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) tools/fuzz.sh
 
-# The Windows executable of the dialogue and its unit tests, cross-built with
-# mingw-w64 and linked statically.
+# The Windows executables (the dialogue and the batch tool) and their unit tests,
+# cross-built with mingw-w64 and linked statically.
 windows: deps
 	cmake -S . -B $(BUILD)-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release \
 	    -DBUILD_TESTING=ON
