@@ -556,7 +556,31 @@ int run_worker(int argc, char** argv) {
     write_all(2, "quintolex-batch: --worker is only for quintolex-batch's own use\n");
     return 2;
   }
-  return serve_channel(configure_worker, serve_task);
+  // The settings line, then one task per line, until the batch closes the channel.
+  std::string buffer;
+  std::size_t start = 0;
+  bool configured = false;
+  static char block[1 << 16];
+  for (;;) {
+    const std::size_t end = buffer.find('\n', start);
+    if (end == std::string::npos) {
+      buffer.erase(0, start);
+      start = 0;
+      const long n = read_channel(block, sizeof block);
+      if (n <= 0) return 0;  // the batch is over
+      buffer.append(block, static_cast<std::size_t>(n));
+      continue;
+    }
+    const std::string_view line(buffer.data() + start, end - start);
+    start = end + 1;
+    if (!configured) {
+      configure_worker(line);
+      configured = true;
+      continue;
+    }
+    serve_task(line);
+    if (!tell_task_done()) return 0;
+  }
 }
 
 // ---------------------------------------------------------------------------

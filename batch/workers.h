@@ -92,8 +92,10 @@ bool take_worker_place(int argc, char** argv);
 // The plot folder as a worker reaches it, given its full name.
 PlotFolder worker_plot_folder(const std::string& full_name);
 
-// The settings line, then tasks, from the channel, until it closes. `serve` runs one
-// task line; the worker then reports it done.
-int serve_channel(void (*configure)(std::string_view settings_line), void (*serve)(std::string_view task_line));
+// Reads up to `size` bytes of the channel: the count, 0 once the batch has closed it.
+long read_channel(char* into, std::size_t size);
+
+// Tells the batch that the task is done: false when the batch has gone.
+bool tell_task_done();
 
 }  // namespace batch

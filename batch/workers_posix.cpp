@@ -215,33 +215,17 @@ void become_worker(int channel, int out, int err, int results, int plot_dir_fd) 
 
 }  // namespace
 
-int serve_channel(void (*configure)(std::string_view), void (*serve)(std::string_view)) {
-  std::string buffer;
-  std::size_t start = 0;
-  bool configured = false;
-  char block[1 << 16];
+long read_channel(char* into, std::size_t size) {
   for (;;) {
-    const std::size_t end = buffer.find('\n', start);
-    if (end == std::string::npos) {
-      buffer.erase(0, start);
-      start = 0;
-      const ssize_t n = ::read(0, block, sizeof block);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return 0;  // the parent has closed the channel: the batch is over
-      buffer.append(block, static_cast<std::size_t>(n));
-      continue;
-    }
-    const std::string_view line(buffer.data() + start, end - start);
-    start = end + 1;
-    if (!configured) {
-      configure(line);
-      configured = true;
-      continue;
-    }
-    serve(line);
-    const char done = '\n';
-    if (::send(0, &done, 1, MSG_NOSIGNAL) != 1) return 0;
+    const ssize_t n = ::read(0, into, size);
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 ? 0 : static_cast<long>(n);
   }
+}
+
+bool tell_task_done() {
+  const char done = '\n';
+  return ::send(0, &done, 1, MSG_NOSIGNAL) == 1;
 }
 
 }  // namespace batch

@@ -284,32 +284,12 @@ bool take_worker_place(int argc, char** argv) {
 
 PlotFolder worker_plot_folder(const std::string& full_name) { return PlotFolder{true, -1, full_name}; }
 
-int serve_channel(void (*configure)(std::string_view), void (*serve)(std::string_view)) {
-  const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
-  std::string buffer;
-  std::size_t start = 0;
-  bool configured = false;
-  static char block[1 << 16];
-  for (;;) {
-    const std::size_t end = buffer.find('\n', start);
-    if (end == std::string::npos) {
-      buffer.erase(0, start);
-      start = 0;
-      DWORD n = 0;
-      if (!::ReadFile(in, block, sizeof block, &n, nullptr) || n == 0) return 0;  // the batch is over
-      buffer.append(block, n);
-      continue;
-    }
-    const std::string_view line(buffer.data() + start, end - start);
-    start = end + 1;
-    if (!configured) {
-      configure(line);
-      configured = true;
-      continue;
-    }
-    serve(line);
-    if (!::SetEvent(done_handle)) return 0;
-  }
+long read_channel(char* into, std::size_t size) {
+  DWORD n = 0;
+  if (!::ReadFile(::GetStdHandle(STD_INPUT_HANDLE), into, static_cast<DWORD>(size), &n, nullptr)) return 0;
+  return static_cast<long>(n);
 }
+
+bool tell_task_done() { return ::SetEvent(done_handle) != 0; }
 
 }  // namespace batch
