@@ -212,6 +212,41 @@ def workers_end_with_the_batch(batch):
         shutil.rmtree(folder, ignore_errors=True)
 
 
+def crashed_worker_row(batch, crash_worker):
+    """A worker that crashes in a task (crash_worker.exe ends it as an access violation
+    does) gives that file's error row, and the next file is done by a new worker."""
+    folder = os.path.realpath(tempfile.mkdtemp(prefix="quintolex-crash-"))
+    held = None
+    try:
+        os.mkfifo(os.path.join(folder, "stalled.fifo"))
+        held = os.open(os.path.join(folder, "stalled.fifo"), os.O_RDWR)
+        with open(os.path.join(folder, "good.txt"), "w") as out:
+            out.write("0 0\n1 2\n2 0\n")
+        tool = subprocess.Popen(["wine", batch, "-j", "1", "stalled.fifo", "good.txt"], cwd=folder,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        for _ in range(200):
+            if worker_pids(folder):
+                break
+            time.sleep(0.1)
+        time.sleep(0.5)  # the worker waits on the pipe
+        crash = subprocess.run(["wine", crash_worker], capture_output=True, timeout=60)
+        os.close(held)
+        held = None
+        out, err = tool.communicate(timeout=120)
+        expected = (b"stalled.fifo,,,,,,,,,,,error,crashed: exception 0xC0000005 (access violation)\n"
+                    b"good.txt,,3,0,2,2,1,2,2,,2,ok,\n")
+        problems = []
+        if crash.returncode != 0 or crash.stdout.strip() != b"1":
+            problems.append(f"crash_worker.exe ended {crash.stdout.strip()!r} workers")
+        if (tool.returncode, out.split(b"\n", 1)[-1], err) != (1, expected, b""):
+            problems.append(f"status {tool.returncode}, table {out!r}, standard error {err!r}")
+        return problems
+    finally:
+        if held is not None:
+            os.close(held)
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def main():
     windows, linux, cases, batch_cases, reference = (os.path.abspath(a) for a in sys.argv[1:6])
     folder = tempfile.mkdtemp(prefix="quintolex-wine-")
@@ -231,6 +266,8 @@ def main():
                      differential(os.path.join(linux, "quintolex"), classic, generated)))
         rows.append(("the batch tool killed outright takes its workers with it (its Job object)",
                      workers_end_with_the_batch(batch)))
+        rows.append(("a worker's crash gives its file's error row",
+                     crashed_worker_row(batch, os.path.join(windows, "tests", "batch", "crash_worker.exe"))))
         rows.append(("the same table, plots and report from both batch tools on the reference and random files",
                      batch_differential(os.path.join(linux, "quintolex-batch"), batch, known + generated)))
     finally:
