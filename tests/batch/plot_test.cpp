@@ -166,6 +166,12 @@ TEST(RenderReportPlot, TheTraceFollowsTheProfileInFewSteps) {
     EXPECT_GT(right - left, 200) << d;
     EXPECT_LE(top, c.top_at_most > 0 ? c.top_at_most : top) << d;
     EXPECT_EQ(std::count_if(points.begin() + 1, points.end(), [](const Step& p) { return p.move; }) > 0, c.moves) << d;
+    // A jump is vertical: the trace reaches its foot before it moves.
+    for (std::size_t k = 1; k < points.size(); ++k) {
+      if (points[k].move) {
+        EXPECT_EQ(points[k - 1].x, points[k].x) << d;
+      }
+    }
     EXPECT_EQ(count(doc, "//*[@class='thumb']//*[@class='window'][@width > 0][@height > 0]"), c.band ? 1 : 0);
     EXPECT_EQ(count(doc, "//*[@class='thumb']//*[@class='baseline']"), c.baseline ? 1 : 0);
     EXPECT_EQ(count(doc, "//*[@class='full']/*[local-name()='use']"), 1);
