@@ -313,7 +313,7 @@ std::string escape_name_for_markup(std::string_view bytes);
 std::string unescape_name(std::string_view text);
 
 // ---------------------------------------------------------------------------
-// The rows: a pool of worker processes (process.cpp, workers_posix.cpp)
+// The rows: a pool of worker processes (process.cpp, workers_posix.cpp, workers_windows.cpp)
 // ---------------------------------------------------------------------------
 
 struct Settings {
