@@ -56,6 +56,11 @@ TEST(ConsoleBytes, CarriageControlPromptAndLayout) {  // the bytes in expected/r
     begin_list_record(), put_integer_item(5), put_text_item("x"), put_text_item("no", -3), end_list_record();
     for (const char* tail : {"", "b", "bc"})
       begin_list_record(), put_text_item(std::string(78, 'a') + tail), end_list_record();
+    // Numbers take their fields one after another: four of them fill a line, the fifth
+    // starts the next one.
+    begin_list_record();
+    for (const float value : {1.5f, -2.25f, 1.0e6f, 0.001f, 3.0e10f, -7.0f}) put_real_item(value);
+    end_list_record();
   });
   EXPECT_EQ(visible(run.out), visible(read_file(EXPECTED_DIR "records.out")));
 }
