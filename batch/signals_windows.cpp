@@ -22,10 +22,15 @@ std::atomic<int> arrived{0};
 HANDLE ended = nullptr;
 
 BOOL WINAPI note_ending(DWORD event) {
+  const bool keyboard = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
   const int signal = event == CTRL_C_EVENT ? SIGINT : event == CTRL_BREAK_EVENT ? SIGTERM : 1;  // 1: SIGHUP
   int none = 0;
   arrived.compare_exchange_strong(none, signal);
   ::SetEvent(ended);
+  // Closing the console ends the process once this returns: the batch gets the few
+  // seconds the system allows to end its workers and remove its temporary file, and
+  // exits meanwhile.
+  if (!keyboard) ::Sleep(4000);
   return TRUE;
 }
 
