@@ -68,12 +68,18 @@ std::wstring system_name(std::string_view name) {
   // Devices (NUL, CON) and names already in the system's own form stay as they are;
   // so does a name whose full form the system takes without the prefix.
   if (wide.starts_with(L"\\\\")) return wide;
-  const DWORD room = ::GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (room == 0 || room < MAX_PATH - 12) return wide;
-  std::wstring full(room, L'\0');
-  full.resize(::GetFullPathNameW(wide.c_str(), room, full.data(), nullptr));
+  const std::wstring full = full_name_of(wide);
+  if (full.size() + 1 < MAX_PATH - 12) return wide;  // with its NUL
   if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);  // \\server\share
   return L"\\\\?\\" + full;
+}
+
+std::wstring full_name_of(const std::wstring& name) {
+  const DWORD room = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+  if (room == 0) return {};
+  std::wstring full(room, L'\0');
+  full.resize(::GetFullPathNameW(name.c_str(), room, full.data(), nullptr));
+  return full;
 }
 
 std::string utf8_of(std::wstring_view text) {
@@ -228,9 +234,7 @@ int open_plot_folder(const std::string& path, bool make, PlotFolder& folder) {
   FileInfo info;
   if (const int failure = info_of_name(name, true, info)) return failure;
   if (info.kind != FileKind::Directory) return ENOTDIR;
-  const DWORD room = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
-  std::wstring full(room, L'\0');
-  full.resize(::GetFullPathNameW(name.c_str(), room, full.data(), nullptr));
+  std::wstring full = full_name_of(name);
   while (full.size() > 3 && (full.back() == L'\\' || full.back() == L'/')) full.pop_back();
   folder.full_name = utf8_of(full);
   folder.open = true;

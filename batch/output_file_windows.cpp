@@ -26,30 +26,17 @@ void split_full_name(const std::wstring& full, std::wstring& folder, std::wstrin
   name = slash == std::wstring::npos ? full : full.substr(slash + 1);
 }
 
-std::wstring full_name_of(const std::wstring& name) {
-  const DWORD room = ::GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
-  if (room == 0) return {};
-  std::wstring full(room, L'\0');
-  full.resize(::GetFullPathNameW(name.c_str(), room, full.data(), nullptr));
-  return full;
-}
-
 // The name of the file that `name` reaches, links followed; `name` when the system
 // cannot tell.
 std::wstring final_name_of(const std::wstring& name) {
   const HANDLE file = ::CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return name;
-  std::wstring final(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD n = ::GetFinalPathNameByHandleW(file, final.data(), static_cast<DWORD>(final.size()), 0);
-    if (n == 0) final = name;
-    if (n == 0 || n < final.size()) {
-      if (n != 0) final.resize(n);
-      break;
-    }
-    final.resize(n + 1);
-  }
+  // Asked with no room, the system gives the room the name needs, its NUL included.
+  const DWORD room = ::GetFinalPathNameByHandleW(file, nullptr, 0, 0);
+  std::wstring final(room, L'\0');
+  final.resize(room == 0 ? 0 : ::GetFinalPathNameByHandleW(file, final.data(), room, 0));
+  if (final.empty()) final = name;
   ::CloseHandle(file);
   return final;
 }

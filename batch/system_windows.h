@@ -14,6 +14,9 @@ namespace batch {
 // byte in it).
 std::wstring system_name(std::string_view name);
 
+// The full form of a name (GetFullPathNameW), empty when the system gives none.
+std::wstring full_name_of(const std::wstring& name);
+
 // UTF-16 as UTF-8.
 std::string utf8_of(std::wstring_view text);
 

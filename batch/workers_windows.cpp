@@ -98,8 +98,7 @@ bool start_worker(WorkerProcess& worker, const PlotFolder&, const std::string& s
   made.results = number(task_file(L"results"));
   const auto fail = [&](DWORD error) {
     ::CloseHandle(theirs);
-    for (std::intptr_t* h : {&made.channel, &made.done, &made.out, &made.err, &made.results})
-      if (*h != number(INVALID_HANDLE_VALUE)) close(*h);
+    for (std::intptr_t* h : {&made.channel, &made.done, &made.out, &made.err, &made.results}) close(*h);
     errno = errno_of(error);
     return false;
   };
